@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+
+class StatusLog;
+
+// Everything one download sends to the target: blocks back to back in sending order,
+// each a 4-byte header (block address, word count minus 1, both low byte first) and its
+// data words (low byte first), and the table of where each block ends.
+//
+// While the boot-table files are loaded, ImagePos, ImageEnd and BlockNum grow together;
+// once the image is assembled, LastBlock (which shares its storage with ImageEnd) holds
+// the index of the last block and the download uses ImagePos and BlockNum as its send
+// position and block index.
+struct DownloadImage
+{
+    static constexpr int ImageSize = 131073;
+    static constexpr int BlockCount = 257;
+    static constexpr int WordsPerBlock = 192;
+
+    std::array<quint8, ImageSize> ImageBytes{};
+    std::array<qint32, BlockCount> BlockEnds{};
+    qint32 ImagePos = 0;
+    qint32 BlockNum = 0;
+    qint32 ImageEnd = 0;
+    qint32 &LastBlock = ImageEnd;
+
+    DownloadImage() = default;
+    DownloadImage(const DownloadImage &) = delete;
+    DownloadImage &operator=(const DownloadImage &) = delete;
+
+    // Reads one boot-table text file and appends its segments as blocks: each segment
+    // as one block when SplitFlag is true, cut into blocks of 192 words otherwise.
+    // Logs its progress. On a file that cannot be loaded it logs one line naming the
+    // file, the line and the reason, takes back every block of this file and returns
+    // false; nothing is ever written outside the arrays.
+    bool LoadHexFile(const QString &path, bool SplitFlag, StatusLog &log);
+
+    // Builds the whole image of a download: the four support files from AppPath, each
+    // segment one block, then FileToProgram cut into blocks. Sets LastBlock and puts
+    // ImagePos and BlockNum back to 0. Returns false (and leaves an image with no
+    // blocks, LastBlock -1) when any file cannot be loaded.
+    bool AssembleImage(const QString &AppPath, const QString &FileToProgram, StatusLog &log);
+
+    // Number of blocks in the assembled image.
+    int BlockTotal() const { return LastBlock + 1; }
+    // Size in bytes of the assembled image.
+    int ImageLength() const { return LastBlock >= 0 ? BlockEnds[LastBlock] : 0; }
+};
+
+// The names of the four support files, in download order.
+extern const char *const SupportFileNames[4];

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QSerialPort;
+class StatusLog;
+
+// The engine's one connection to the target: a serial port at 38400 baud, 8 data bits,
+// no parity, 1 stop bit, no flow control, RTS asserted. Bytes go out one at a time
+// (SendByte); every arrival hands all bytes then waiting, unaltered and in order, to one
+// emission of Received, on the thread that owns the link (the window's thread).
+class SerialLink : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SerialLink(StatusLog &log, QObject *parent = nullptr);
+    ~SerialLink() override;
+
+    // Sets the fixed line parameters on the closed port.
+    void ConfigurePort();
+    // Opens the port that portText names. A failure logs one line naming the port and
+    // the system's reason and returns false.
+    bool OpenPort(const QString &portText);
+    // Closes the open port (if any) and opens the one portText names.
+    bool ChangePort(const QString &portText);
+    // Closes the port; nothing is delivered after this.
+    void ClosePort();
+    // Sends one byte at once (written and flushed to the device). Nothing happens when
+    // the port is closed.
+    void SendByte(quint8 value);
+
+    bool IsOpen() const;
+    // The device name of the open (or last opened) port.
+    QString DeviceName() const { return device; }
+
+    // The device a port text names: a whole number n is COMn on Windows and
+    // /dev/ttyS(n-1) elsewhere; any other non-empty text is taken as it stands.
+    // Returns an empty text for text that names nothing (empty, 0, negative).
+    static QString DeviceForPortText(const QString &portText);
+    // The serial ports that the system reports, by device name.
+    static QStringList SystemPorts();
+
+signals:
+    // All bytes waiting at one arrival; never empty.
+    void Received(const QByteArray &InBuff);
+    // The port went away (device unplugged, other end closed) and has been closed.
+    void PortLost(const QString &reason);
+
+private:
+    void OnReadyRead();
+    void OnError(int error);
+
+    StatusLog &log;
+    QSerialPort *port;
+    QString device;
+};

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Set-up and entry point for a fresh Debian 12 machine.
+#
+#   ./run.sh test          install what is missing, build, run every test (plain build,
+#                          then a second build with AddressSanitizer and UBSan)
+#   ./run.sh demo          install, build, and run OrvantBootLoader11 against the
+#                          simulated target
+#   ./run.sh demo single   the same with OrvantBootLoader
+#   ./run.sh build         install and build only
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cd "$here"
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+  clang libclang-rt-14-dev llvm
+  xvfb xauth
+)
+
+install_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+jobs() { nproc 2>/dev/null || echo 2; }
+
+build() { # build dir, extra cmake args...
+  local dir="$1"; shift
+  cmake -S . -B "$dir" -G Ninja -DORVANT_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$(jobs)"
+}
+
+run_tests() { # build dir
+  (cd "$1" && ctest --output-on-failure -j "$(jobs)")
+}
+
+cmd="${1:-test}"
+case "$cmd" in
+  build)
+    install_packages
+    build build
+    ;;
+  test)
+    install_packages
+    echo "== Build"
+    build build
+    echo "== Tests"
+    run_tests build
+    echo "== Build with AddressSanitizer and UndefinedBehaviorSanitizer"
+    build build-asan -DORVANT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    echo "== Tests under the sanitizers"
+    run_tests build-asan
+    ;;
+  demo)
+    install_packages
+    build build
+    shift || true
+    exec "$here/tools/demo.sh" "$here/build" "$@"
+    ;;
+  *)
+    echo "usage: $0 test | demo [single] | build" >&2
+    exit 2
+    ;;
+esac
