@@ -1,1 +1,157 @@
 #include "seriallink.h"
+
+#include "lowlatency.h"
+#include "statuslog.h"
+
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+SerialLink::SerialLink(StatusLog &log, QObject *parent)
+    : QObject(parent)
+    , log(log)
+    , port(new QSerialPort(this))
+{
+    connect(port, &QSerialPort::readyRead, this, &SerialLink::OnReadyRead);
+    connect(port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { OnError(int(error)); });
+    // A port opened without ConfigurePort would run at the driver's defaults; the line
+    // parameters are fixed, so the link starts with them.
+    ConfigurePort();
+}
+
+SerialLink::~SerialLink()
+{
+    ClosePort();
+}
+
+void SerialLink::ConfigurePort()
+{
+    port->setBaudRate(QSerialPort::Baud38400);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+}
+
+bool SerialLink::OpenPort(const QString &portText)
+{
+    ClosePort();
+
+    const QString name = DeviceForPortText(portText);
+    if (name.isEmpty()) {
+        log.LogLine(QStringLiteral("---- Cannot open port \"%1\": it names no port").arg(portText));
+        return false;
+    }
+    device = name;
+    port->setPortName(name);
+    if (!port->open(QIODevice::ReadWrite)) {
+        // A number names its device by a rule the operator may not know: show both.
+        const QString shown = name == portText
+                ? name
+                : QStringLiteral("%1 (%2)").arg(portText, name);
+        log.LogLine(QStringLiteral("---- Cannot open port %1: %2").arg(shown, port->errorString()));
+        port->clearError();
+        return false;
+    }
+    // Bytes that reached the device before it was opened belong to nobody.
+    port->clear();
+    // A pseudo-terminal has no RTS line; it still carries the bytes.
+    if (!port->setRequestToSend(true))
+        port->clearError();
+#if defined(Q_OS_LINUX)
+    // Refused by drivers without the mode (a pseudo-terminal); the link works either way.
+    RequestLowLatency(port->handle());
+#endif
+    return true;
+}
+
+bool SerialLink::ChangePort(const QString &portText)
+{
+    ClosePort();
+    return OpenPort(portText);
+}
+
+void SerialLink::ClosePort()
+{
+    // A loss reported but not yet delivered belongs to the port being closed.
+    ++session;
+    if (port->isOpen())
+        port->close();
+    port->clearError();
+}
+
+void SerialLink::SendByte(quint8 value)
+{
+    if (!port->isOpen())
+        return;
+    const char byte = char(value);
+    // write() only buffers; flush() puts the byte on the line now instead of on the
+    // next pass of the event loop.
+    port->write(&byte, 1);
+    port->flush();
+}
+
+bool SerialLink::IsOpen() const
+{
+    return port->isOpen();
+}
+
+QString SerialLink::DeviceForPortText(const QString &portText)
+{
+    const QString text = portText.trimmed();
+    if (text.isEmpty())
+        return QString();
+    bool isNumber = false;
+    const qlonglong number = text.toLongLong(&isNumber);
+    if (!isNumber)
+        return portText;
+    if (number <= 0 || number > 32767)
+        return QString();
+#if defined(Q_OS_WIN)
+    return QStringLiteral("COM%1").arg(number);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+#endif
+}
+
+QStringList SerialLink::SystemPorts()
+{
+    QStringList ports;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos)
+        ports << info.systemLocation();
+    return ports;
+}
+
+void SerialLink::OnReadyRead()
+{
+    const QByteArray bytes = port->readAll();
+    if (!bytes.isEmpty())
+        emit Received(bytes);
+}
+
+void SerialLink::OnError(int error)
+{
+    switch (error) {
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        break;
+    default:
+        // Line errors, status changes and the NoError that setters and clearError() report.
+        return;
+    }
+    if (!port->isOpen())
+        return;
+    // Close at once: a hung-up pseudo-terminal repeats ReadError for as long as its
+    // read notifier stays armed, and nothing may be delivered from a lost port.
+    const QString reason = port->errorString();
+    ClosePort();
+    // Receivers run from the event loop, not from inside the serial port's own
+    // notification, and not at all when the port was reopened or closed in between.
+    const quint64 lost = session;
+    QMetaObject::invokeMethod(this, [this, lost, reason] {
+        if (lost == session)
+            emit PortLost(reason);
+    }, Qt::QueuedConnection);
+}

@@ -56,4 +56,7 @@ private:
     StatusLog &log;
     QSerialPort *port;
     QString device;
+    // Counts opens and closes, so that a loss reported for one port is not delivered
+    // once that port has been closed or another opened.
+    quint64 session = 0;
 };

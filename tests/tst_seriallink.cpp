@@ -1,0 +1,352 @@
+// The serial link against a real pseudo-terminal: the link opens the slave side by its
+// device name, the test plays the target on the master side.
+
+#include "seriallink.h"
+#include "statuslog.h"
+
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// A pseudo-terminal pair. The test keeps its own descriptor of the slave, in raw mode,
+// so the line settings that the link makes can be read back from it.
+struct Pty
+{
+    int master = -1;
+    int slave = -1;
+    QString slavePath;
+
+    bool Open()
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+            return false;
+        slavePath = QString::fromLocal8Bit(::ptsname(master));
+        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        if (slave < 0)
+            return false;
+        termios tio{};
+        if (::tcgetattr(slave, &tio) != 0)
+            return false;
+        ::cfmakeraw(&tio);
+        if (::tcsetattr(slave, TCSANOW, &tio) != 0)
+            return false;
+        return ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK) == 0;
+    }
+
+    void CloseMaster()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+
+    ~Pty()
+    {
+        CloseMaster();
+        if (slave >= 0)
+            ::close(slave);
+    }
+
+    void Write(const QByteArray &bytes) const
+    {
+        QCOMPARE(::write(master, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    }
+
+    // Reads what has reached the master side, waiting up to timeoutMs for the first
+    // byte and then taking whatever follows at once. The event loop does not run.
+    QByteArray Read(int count, int timeoutMs = 2000) const
+    {
+        QByteArray got;
+        QElapsedTimer timer;
+        timer.start();
+        while (got.size() < count && timer.elapsed() < timeoutMs) {
+            pollfd pfd{master, POLLIN, 0};
+            if (::poll(&pfd, 1, 50) <= 0)
+                continue;
+            char buffer[512];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n > 0)
+                got.append(buffer, int(n));
+        }
+        return got;
+    }
+};
+
+// Lets the bytes written to the master pass the terminal layer before the link looks.
+void LetBytesSettle()
+{
+    QThread::msleep(50);
+}
+
+QByteArray Joined(const QSignalSpy &spy)
+{
+    QByteArray all;
+    for (const QList<QVariant> &call : spy)
+        all += call.at(0).toByteArray();
+    return all;
+}
+
+} // namespace
+
+class TestSerialLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void portTextNamesDevice_data();
+    void portTextNamesDevice();
+    void opensWithFixedLineSettings();
+    void everyByteValuePassesUnchanged();
+    void bytesWaitingArriveInOneCall();
+    void reopeningTheSamePortDeliversAgain();
+    void nothingIsDeliveredAfterClose();
+    void portThatCannotBeOpenedLogsOneLine_data();
+    void portThatCannotBeOpenedLogsOneLine();
+    void failedChangeLeavesPortClosed();
+    void otherEndClosingReportsLossOnce();
+
+private:
+    QPlainTextEdit *box = nullptr;
+    StatusLog *log = nullptr;
+    SerialLink *link = nullptr;
+    Pty *pty = nullptr;
+};
+
+void TestSerialLink::init()
+{
+    box = new QPlainTextEdit;
+    log = new StatusLog(box);
+    link = new SerialLink(*log);
+    link->ConfigurePort();
+    pty = new Pty;
+    QVERIFY(pty->Open());
+}
+
+void TestSerialLink::cleanup()
+{
+    delete link;
+    delete log;
+    delete box;
+    delete pty;
+}
+
+void TestSerialLink::portTextNamesDevice_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("device");
+#if defined(Q_OS_WIN)
+    QTest::newRow("1") << "1" << "COM1";
+    QTest::newRow("12") << "12" << "COM12";
+#else
+    QTest::newRow("1") << "1" << "/dev/ttyS0";
+    QTest::newRow("4") << "4" << "/dev/ttyS3";
+    QTest::newRow("blanks around") << " 2 " << "/dev/ttyS1";
+#endif
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("blank") << "  " << "";
+    QTest::newRow("zero") << "0" << "";
+    QTest::newRow("negative") << "-3" << "";
+    QTest::newRow("too large") << "99999" << "";
+    QTest::newRow("usb device") << "/dev/ttyUSB0" << "/dev/ttyUSB0";
+    QTest::newRow("pty") << "/dev/pts/7" << "/dev/pts/7";
+    QTest::newRow("COM name") << "COM12" << "COM12";
+    QTest::newRow("not a whole number") << "1.5" << "1.5";
+}
+
+void TestSerialLink::portTextNamesDevice()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, device);
+    QCOMPARE(SerialLink::DeviceForPortText(text), device);
+}
+
+void TestSerialLink::opensWithFixedLineSettings()
+{
+    QVERIFY(link->OpenPort(pty->slavePath));
+    QVERIFY(link->IsOpen());
+    QCOMPARE(link->DeviceName(), pty->slavePath);
+    // The pseudo-terminal has no RTS line and no low-latency mode: no complaint.
+    QCOMPARE(log->Text(), QString());
+
+    termios tio{};
+    QCOMPARE(::tcgetattr(pty->slave, &tio), 0);
+    QCOMPARE(::cfgetispeed(&tio), speed_t(B38400));
+    QCOMPARE(::cfgetospeed(&tio), speed_t(B38400));
+    QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+    QCOMPARE(tio.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP), tcflag_t(0));
+    QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
+    QCOMPARE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
+}
+
+void TestSerialLink::everyByteValuePassesUnchanged()
+{
+    QVERIFY(link->OpenPort(pty->slavePath));
+    QSignalSpy received(link, &SerialLink::Received);
+
+    // The values the protocol and the terminal layer care most about, then all others.
+    QByteArray values = QByteArray::fromHex("000d11131aaaff");
+    for (int b = 0; b < 256; ++b)
+        values.append(char(b));
+
+    // Out: each byte reaches the other end at once, without the event loop running.
+    for (char b : std::as_const(values)) {
+        link->SendByte(quint8(b));
+        QCOMPARE(pty->Read(1).toHex(), QByteArray(1, b).toHex());
+    }
+
+    // In: everything arrives, in order, unaltered.
+    pty->Write(values);
+    QTRY_COMPARE(Joined(received).size(), values.size());
+    QCOMPARE(Joined(received).toHex(), values.toHex());
+    for (const QList<QVariant> &call : std::as_const(received))
+        QVERIFY(!call.at(0).toByteArray().isEmpty());
+}
+
+void TestSerialLink::bytesWaitingArriveInOneCall()
+{
+    QVERIFY(link->OpenPort(pty->slavePath));
+    QSignalSpy received(link, &SerialLink::Received);
+
+    const QByteArray bytes = QByteArray::fromHex("aa00ee0d");
+    pty->Write(bytes);
+    LetBytesSettle();
+    QVERIFY(received.wait(2000));
+    QTest::qWait(50);
+    QCOMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toByteArray().toHex(), bytes.toHex());
+}
+
+void TestSerialLink::reopeningTheSamePortDeliversAgain()
+{
+    QVERIFY(link->OpenPort(pty->slavePath));
+    QSignalSpy received(link, &SerialLink::Received);
+
+    // Bytes that reach the port while it is closed are stale at the next open.
+    link->ClosePort();
+    pty->Write("old");
+    LetBytesSettle();
+
+    QVERIFY(link->ChangePort(pty->slavePath));
+    QVERIFY(link->IsOpen());
+    QVERIFY(link->ChangePort(pty->slavePath));
+    QVERIFY(link->IsOpen());
+    QCOMPARE(log->Text(), QString());
+
+    pty->Write("new");
+    QTRY_COMPARE(Joined(received), QByteArray("new"));
+    link->SendByte(0x0D);
+    QCOMPARE(pty->Read(1), QByteArray("\r"));
+}
+
+void TestSerialLink::nothingIsDeliveredAfterClose()
+{
+    QVERIFY(link->OpenPort(pty->slavePath));
+    QSignalSpy received(link, &SerialLink::Received);
+    QSignalSpy lost(link, &SerialLink::PortLost);
+
+    pty->Write("before");
+    LetBytesSettle();
+    link->ClosePort();
+    QVERIFY(!link->IsOpen());
+    pty->Write("after");
+    link->SendByte(0x55);
+
+    QTest::qWait(200);
+    QCOMPARE(received.count(), 0);
+    QCOMPARE(lost.count(), 0);
+    QCOMPARE(pty->Read(1, 100), QByteArray());
+    // Closing twice is harmless.
+    link->ClosePort();
+    QCOMPARE(log->Text(), QString());
+}
+
+void TestSerialLink::portThatCannotBeOpenedLogsOneLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("missing device") << "/dev/orvant-no-such-port" << "/dev/orvant-no-such-port";
+#if !defined(Q_OS_WIN)
+    QTest::newRow("number of a missing device") << "32000" << "32000 (/dev/ttyS31999)";
+#endif
+    QTest::newRow("empty") << "" << "\"\"";
+    QTest::newRow("zero") << "0" << "\"0\"";
+    QTest::newRow("negative") << "-2" << "\"-2\"";
+}
+
+void TestSerialLink::portThatCannotBeOpenedLogsOneLine()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, named);
+
+    log->LogLine("before");
+    QVERIFY(!link->OpenPort(text));
+    QVERIFY(!link->IsOpen());
+
+    const QStringList lines = log->Text().split("\r\n");
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.at(1), QString("before"));
+    const QString prefix = "---- Cannot open port " + named + ": ";
+    QVERIFY2(lines.at(2).startsWith(prefix), qPrintable(lines.at(2)));
+    // The reason follows the port.
+    QVERIFY2(lines.at(2).size() > prefix.size(), qPrintable(lines.at(2)));
+}
+
+void TestSerialLink::failedChangeLeavesPortClosed()
+{
+    QVERIFY(link->OpenPort(pty->slavePath));
+    QSignalSpy received(link, &SerialLink::Received);
+
+    QVERIFY(!link->ChangePort("/dev/orvant-no-such-port"));
+    QVERIFY(!link->IsOpen());
+    QCOMPARE(log->Text().count("\r\n"), 1);
+    QVERIFY(log->Text().contains("/dev/orvant-no-such-port"));
+    link->SendByte(0x0D);
+    pty->Write("x");
+    QTest::qWait(100);
+    QCOMPARE(received.count(), 0);
+    QCOMPARE(pty->Read(1, 100), QByteArray());
+
+    // The operator picks the working port again.
+    QVERIFY(link->ChangePort(pty->slavePath));
+    pty->Write("y");
+    QTRY_COMPARE(Joined(received), QByteArray("y"));
+}
+
+void TestSerialLink::otherEndClosingReportsLossOnce()
+{
+    QVERIFY(link->OpenPort(pty->slavePath));
+    QSignalSpy received(link, &SerialLink::Received);
+    QSignalSpy lost(link, &SerialLink::PortLost);
+
+    pty->CloseMaster();
+    // Also the test's own descriptor, so the terminal hangs up completely.
+    ::close(pty->slave);
+    pty->slave = -1;
+
+    QVERIFY(lost.wait(2000));
+    QVERIFY(!link->IsOpen());
+    QTest::qWait(200);
+    QCOMPARE(lost.count(), 1);
+    QVERIFY(!lost.at(0).at(0).toString().isEmpty());
+    QCOMPARE(received.count(), 0);
+    // The link reports the loss to its owner only; the log stays as it was.
+    QCOMPARE(log->Text(), QString());
+    // Sending to a lost port does nothing.
+    link->SendByte(0x0D);
+}
+
+QTEST_MAIN(TestSerialLink)
+#include "tst_seriallink.moc"
