@@ -71,6 +71,7 @@ signals:
     void Progress(int echoed, int total);
 
 private:
+    void End(const QString &message);
     void ReportProgress();
 
     DownloadImage &image;
