@@ -1,0 +1,185 @@
+#include "formparts.h"
+
+#include "seriallink.h"
+
+#include <QComboBox>
+#include <QFont>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QToolButton>
+#include <QWidget>
+
+#include <cmath>
+
+// The pictures live in the engine's resource file; a static library has to register it
+// explicitly, from the global namespace.
+static void InitImages()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(images);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+namespace FormParts {
+
+const char *const WindowCaption = "Orvant Automation Serial Flash Download Utility for LF240X";
+
+int Px(int twips)
+{
+    return int(std::lround(twips / 15.0));
+}
+
+QRect TwipsRect(int left, int top, int width, int height)
+{
+    return QRect(Px(left), Px(top), Px(width), Px(height));
+}
+
+void SetUpWindow(QWidget *form, int widthTwips, int heightTwips)
+{
+    form->setWindowTitle(QString::fromLatin1(WindowCaption));
+    form->setWindowIcon(WindowIcon());
+    // The controls have fixed places; the window does nothing on resize, so it is not
+    // offered.
+    form->setFixedSize(Px(widthTwips), Px(heightTwips));
+}
+
+QFont LabelFont(double pointSize)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(pointSize);
+    font.setBold(true);
+    return font;
+}
+
+QFont LogFont()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(9.75);
+    return font;
+}
+
+QLabel *MakeLabel(QWidget *parent, const QString &name, const QString &text, double pointSize,
+                  const QRect &geometry)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setFont(LabelFont(pointSize));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setGeometry(geometry);
+    return label;
+}
+
+QLabel *MakeLabel2(QWidget *parent)
+{
+    return MakeLabel(parent, QStringLiteral("Label2"), QStringLiteral("File To be Programmed"),
+                     9.75, TwipsRect(120, 360, 2895, 255));
+}
+
+QLabel *MakeComPort(QWidget *parent)
+{
+    return MakeLabel(parent, QStringLiteral("ComPort"), QStringLiteral("CommPort"), 9.75,
+                     TwipsRect(120, 1200, 1455, 255));
+}
+
+QLabel *MakeLabel1(QWidget *parent)
+{
+    return MakeLabel(parent, QStringLiteral("Label1"), QStringLiteral("Program Status"), 13.5,
+                     TwipsRect(120, 2040, 2535, 495));
+}
+
+QLineEdit *MakeFileText(QWidget *parent)
+{
+    auto *box = new QLineEdit(parent);
+    box->setObjectName(QStringLiteral("fileText"));
+    box->setGeometry(TwipsRect(120, 720, 8775, 285));
+    return box;
+}
+
+QPlainTextEdit *MakeTxtInfo(QWidget *parent)
+{
+    auto *box = new QPlainTextEdit(parent);
+    box->setObjectName(QStringLiteral("txtInfo"));
+    box->setFont(LogFont());
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    box->setReadOnly(false);
+    box->setGeometry(TwipsRect(120, 2400, 8775, 1935));
+    return box;
+}
+
+QComboBox *MakeCombopuerto(QWidget *parent, const QStringList &entries)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(QStringLiteral("Combopuerto"));
+    box->setEditable(true);
+    // Typed text stays in the edit field only; the list keeps its own entries.
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->addItems(entries);
+    const QStringList system = SerialLink::SystemPorts();
+    for (const QString &port : system) {
+        if (box->findText(port, Qt::MatchExactly) < 0)
+            box->addItem(port);
+    }
+    box->setEditText(QStringLiteral("1"));
+    box->setGeometry(TwipsRect(120, 1560, 1575, 315));
+    return box;
+}
+
+QProgressBar *MakeProgressBar(QWidget *parent, const QString &name, const QRect &geometry)
+{
+    auto *bar = new QProgressBar(parent);
+    bar->setObjectName(name);
+    bar->setRange(0, 1);
+    bar->setValue(0);
+    bar->setGeometry(geometry);
+    return bar;
+}
+
+QToolButton *MakePictureButton(QWidget *parent, const QString &name, const QString &caption,
+                               const QIcon &picture, const QRect &geometry)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setText(caption);
+    button->setIcon(picture);
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    // A command button takes focus by Tab and by click alike.
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->setGeometry(geometry);
+
+    // The picture gets what the caption and the frame leave, keeping its proportions.
+    const QSize natural = picture.actualSize(QSize(256, 256));
+    const int textHeight = QFontMetrics(button->font()).height();
+    const int room = qMax(8, geometry.height() - textHeight - 14);
+    const int wide = qMax(8, geometry.width() - 12);
+    QSize size = natural.isValid() && !natural.isEmpty() ? natural : QSize(room, room);
+    size.scale(wide, room, Qt::KeepAspectRatio);
+    button->setIconSize(size);
+    return button;
+}
+
+QIcon FloppyPicture()
+{
+    InitImages();
+    return QIcon(QStringLiteral(":/images/floppy.svg"));
+}
+
+QIcon ProgramPicture()
+{
+    InitImages();
+    return QIcon(QStringLiteral(":/images/program.svg"));
+}
+
+QIcon WindowIcon()
+{
+    InitImages();
+    return QIcon(QStringLiteral(":/images/window.svg"));
+}
+
+} // namespace FormParts

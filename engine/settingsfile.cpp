@@ -1,0 +1,162 @@
+#include "settingsfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace SettingsFile {
+
+namespace {
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool IsLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+// Steps over one line end (CR LF, CR or LF) at pos.
+int SkipLineEnd(const QByteArray &bytes, int pos)
+{
+    if (pos < bytes.size() && bytes[pos] == '\r')
+        ++pos;
+    else if (pos < bytes.size() && bytes[pos] == '\n')
+        return pos + 1;
+    if (pos < bytes.size() && bytes[pos] == '\n')
+        ++pos;
+    return pos;
+}
+
+// Steps over the delimiter that ends a value: a comma or a line end.
+int SkipDelimiter(const QByteArray &bytes, int pos)
+{
+    if (pos >= bytes.size())
+        return pos;
+    if (bytes[pos] == ',')
+        return pos + 1;
+    return SkipLineEnd(bytes, pos);
+}
+
+} // namespace
+
+QStringList Parse(const QByteArray &bytes, int count)
+{
+    QStringList values;
+    int pos = 0;
+    const int size = int(bytes.size());
+    while (values.size() < count) {
+        while (pos < size && IsBlank(bytes[pos]))
+            ++pos;
+        if (pos >= size)
+            break;
+        QByteArray value;
+        if (bytes[pos] == '"') {
+            const int start = pos + 1;
+            int close = int(bytes.indexOf('"', start));
+            if (close < 0)
+                close = size;
+            value = bytes.mid(start, close - start);
+            pos = close + 1;
+            // Whatever stands between the closing quote and the delimiter is dropped.
+            while (pos < size && bytes[pos] != ',' && !IsLineEnd(bytes[pos]))
+                ++pos;
+        } else {
+            const int start = pos;
+            while (pos < size && bytes[pos] != ',' && !IsLineEnd(bytes[pos]))
+                ++pos;
+            value = bytes.mid(start, pos - start).trimmed();
+        }
+        pos = SkipDelimiter(bytes, pos);
+        values.append(QString::fromLocal8Bit(value));
+    }
+    return values;
+}
+
+ReadResult Read(const QString &path, int count)
+{
+    ReadResult result;
+    QFile file(path);
+    if (!file.exists()) {
+        result.status = ReadStatus::Missing;
+        return result;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.status = ReadStatus::Unreadable;
+        result.reason = file.errorString();
+        return result;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        result.status = ReadStatus::Unreadable;
+        result.reason = file.errorString();
+        return result;
+    }
+    file.close();
+    result.values = Parse(bytes, count);
+    result.status = result.values.size() < count ? ReadStatus::TooFew : ReadStatus::Ok;
+    return result;
+}
+
+QByteArray Format(const QStringList &values, const QVector<bool> &raw)
+{
+    QByteArray bytes;
+    for (int i = 0; i < values.size(); ++i) {
+        const bool bare = i < raw.size() && raw[i];
+        if (!bare)
+            bytes += '"';
+        bytes += values[i].toLocal8Bit();
+        if (!bare)
+            bytes += '"';
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+bool CanStore(const QString &value)
+{
+    if (value.contains(QLatin1Char('"')) || value.contains(QLatin1Char('\r'))
+        || value.contains(QLatin1Char('\n')))
+        return false;
+    return QString::fromLocal8Bit(value.toLocal8Bit()) == value;
+}
+
+bool Write(const QString &path, const QStringList &values, QString *reason,
+           const QVector<bool> &raw)
+{
+    auto fail = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+
+    for (int i = 0; i < values.size(); ++i) {
+        const bool bare = i < raw.size() && raw[i];
+        if (!bare && !CanStore(values[i]))
+            return fail(QStringLiteral("the value \"%1\" cannot be stored").arg(values[i]));
+    }
+
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        return fail(QStringLiteral("cannot create the folder %1").arg(folder));
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    const QByteArray bytes = Format(values, raw);
+    // The explicit flush matters: a failure while the buffer is written out at commit()
+    // goes unnoticed there and would leave a cut-off file in the old one's place.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return fail(why);
+    }
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
+}
+
+} // namespace SettingsFile

@@ -1,0 +1,188 @@
+#include "settingsfile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+using SettingsFile::ReadStatus;
+
+class TestSettingsFile : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+    QString WriteRaw(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot write %s", qPrintable(path));
+        file.write(bytes);
+        return path;
+    }
+
+    static QByteArray Bytes(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+private slots:
+    void parsing_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("five quoted values")
+            << QByteArray("\"C:\\a.hex\"\r\n\"\"\r\n\"\"\r\n\"TROX\"\r\n\"3\"\r\n") << 5
+            << QStringList{"C:\\a.hex", "", "", "TROX", "3"};
+        QTest::newRow("comma inside quotes belongs to the value")
+            << QByteArray("\"/x/a,b.hex\"\r\n\"1\"\r\n") << 2 << QStringList{"/x/a,b.hex", "1"};
+        QTest::newRow("comma outside quotes ends a value")
+            << QByteArray("\"a\",\"b\"\r\n") << 2 << QStringList{"a", "b"};
+        QTest::newRow("blank line is an empty value")
+            << QByteArray("\"a\"\r\n\r\n\"c\"\r\n") << 3 << QStringList{"a", "", "c"};
+        QTest::newRow("unquoted value as is") << QByteArray("\"/home/u\"\r\n1\r\n") << 2
+                                              << QStringList{"/home/u", "1"};
+        QTest::newRow("unquoted value, blanks around dropped")
+            << QByteArray("  7 \r\n") << 1 << QStringList{"7"};
+        QTest::newRow("quoted blanks kept") << QByteArray("\" a \"\r\n") << 1
+                                            << QStringList{" a "};
+        QTest::newRow("LF and CR alone end lines too")
+            << QByteArray("\"a\"\n\"b\"\r\"c\"") << 3 << QStringList{"a", "b", "c"};
+        QTest::newRow("extra lines ignored") << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\njunk\r\n")
+                                             << 2 << QStringList{"a", "b"};
+        QTest::newRow("fewer values: those read") << QByteArray("\"a\"\r\n\"b\"\r\n") << 5
+                                                  << QStringList{"a", "b"};
+        QTest::newRow("text after the closing quote dropped")
+            << QByteArray("\"a\"xyz\r\n\"b\"\r\n") << 2 << QStringList{"a", "b"};
+        QTest::newRow("quote never closed runs to the end")
+            << QByteArray("\"a\r\nb") << 1 << QStringList{"a\r\nb"};
+        QTest::newRow("empty file") << QByteArray() << 2 << QStringList{};
+    }
+
+    void parsing()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, count);
+        QFETCH(QStringList, expected);
+        QCOMPARE(SettingsFile::Parse(bytes, count), expected);
+    }
+
+    void readStatuses()
+    {
+        QVERIFY(dir.isValid());
+        const auto missing = SettingsFile::Read(dir.filePath("none.cfg"), 5);
+        QCOMPARE(missing.status, ReadStatus::Missing);
+
+        const auto few = SettingsFile::Read(
+            WriteRaw("three.cfg", "\"/a.hex\"\r\n\"/b.hex\"\r\n\"/c.hex\"\r\n"), 5);
+        QCOMPARE(few.status, ReadStatus::TooFew);
+        QCOMPARE(few.values, (QStringList{"/a.hex", "/b.hex", "/c.hex"}));
+
+        const auto ok = SettingsFile::Read(WriteRaw("two.cfg", "\"x\"\r\n1\r\n"), 2);
+        QCOMPARE(ok.status, ReadStatus::Ok);
+        QCOMPARE(ok.values, (QStringList{"x", "1"}));
+
+        // A folder in the file's place exists but cannot be read as a file.
+        QVERIFY(QDir(dir.path()).mkdir("folder.cfg"));
+        const auto unreadable = SettingsFile::Read(dir.filePath("folder.cfg"), 2);
+        QVERIFY(unreadable.status == ReadStatus::Unreadable
+                || unreadable.status == ReadStatus::TooFew);
+        QVERIFY(unreadable.status != ReadStatus::Ok);
+    }
+
+    void writeBytesExactly()
+    {
+        const QString path = dir.filePath("sub/folder/out.cfg"); // folders created
+        QString reason;
+        QVERIFY2(SettingsFile::Write(path, {"/a,b.hex", "", "", "ZLB", "2"}, &reason),
+                 qPrintable(reason));
+        QCOMPARE(Bytes(path), QByteArray("\"/a,b.hex\"\r\n\"\"\r\n\"\"\r\n\"ZLB\"\r\n\"2\"\r\n"));
+
+        // A raw value goes out without quotes; the content is replaced whole.
+        QVERIFY(SettingsFile::Write(path, {"/home/u", "1"}, &reason, {false, true}));
+        QCOMPARE(Bytes(path), QByteArray("\"/home/u\"\r\n1\r\n"));
+
+        // What was written reads back unchanged.
+        const auto back = SettingsFile::Read(path, 2);
+        QCOMPARE(back.status, ReadStatus::Ok);
+        QCOMPARE(back.values, (QStringList{"/home/u", "1"}));
+
+        // No temporary file is left behind.
+        QCOMPARE(QDir(dir.filePath("sub/folder")).entryList(QDir::Files),
+                 QStringList{"out.cfg"});
+    }
+
+    void local8BitRoundTrip()
+    {
+        const QString name = QString::fromUtf8("/datos/Programación/año,1 é.hex");
+        if (QString::fromLocal8Bit(name.toLocal8Bit()) != name)
+            QSKIP("the local 8-bit encoding cannot hold the test name");
+        QVERIFY(SettingsFile::CanStore(name));
+        const QString path = dir.filePath("local.cfg");
+        QVERIFY(SettingsFile::Write(path, {name, "1"}));
+        QCOMPARE(Bytes(path), QByteArray("\"") + name.toLocal8Bit() + "\"\r\n\"1\"\r\n");
+        const auto back = SettingsFile::Read(path, 2);
+        QCOMPARE(back.values, (QStringList{name, "1"}));
+    }
+
+    void canStore()
+    {
+        QVERIFY(SettingsFile::CanStore(""));
+        QVERIFY(SettingsFile::CanStore("C:\\Code\\Drive 1,2.hex"));
+        QVERIFY(!SettingsFile::CanStore("/a\"b.hex"));
+        QVERIFY(!SettingsFile::CanStore("/a\nb.hex"));
+        QVERIFY(!SettingsFile::CanStore("/a\rb.hex"));
+        QVERIFY(!SettingsFile::CanStore(QString(QChar(0xD800)))); // lone surrogate
+    }
+
+    void failedWriteKeepsOldFile()
+    {
+        const QString path = WriteRaw("keep.cfg", "\"old\"\r\n\"1\"\r\n");
+        const QByteArray before = Bytes(path);
+
+        // A value the file cannot hold is refused before anything is written.
+        QString reason;
+        QVERIFY(!SettingsFile::Write(path, {"bad\"name", "1"}, &reason));
+        QVERIFY(!reason.isEmpty());
+        QCOMPARE(Bytes(path), before);
+
+        // The folder cannot be created: a plain file stands in its place.
+        WriteRaw("plain", "x");
+        reason.clear();
+        QVERIFY(!SettingsFile::Write(dir.filePath("plain/x.cfg"), {"a"}, &reason));
+        QVERIFY(!reason.isEmpty());
+
+#ifdef Q_OS_LINUX
+        // The system refuses the write half way (file size limit): the old content stays.
+        struct rlimit old {};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = 8;
+        setrlimit(RLIMIT_FSIZE, &small);
+        reason.clear();
+        const bool written =
+            SettingsFile::Write(path, {QString(200, QLatin1Char('n')), "2"}, &reason);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(!written);
+        QVERIFY(!reason.isEmpty());
+        QCOMPARE(Bytes(path), before);
+        QCOMPARE(QDir(dir.path()).entryList({"keep.cfg*"}, QDir::Files),
+                 QStringList{"keep.cfg"});
+#endif
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsFile)
+#include "tst_settingsfile.moc"
