@@ -1,0 +1,131 @@
+// Download speed: a 32768-word code file (64 KiB, the largest LF240x flash) through the
+// engine to the simulated target on a pseudo-terminal, with instant answers and with the
+// wire time of 38400 baud, against the floor of a plain lock-step loop with no toolkit.
+//
+//   bench_download [words]      (default 32768)
+#include "download.h"
+#include "downloadimage.h"
+#include "plainloop.h"
+#include "seriallink.h"
+#include "statuslog.h"
+#include "targetsimprocess.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct Engine : DownloadControls
+{
+    QPlainTextEdit box;
+    StatusLog log{&box};
+    std::unique_ptr<DownloadImage> image = std::make_unique<DownloadImage>();
+    SerialLink link{log};
+    Download download{*image, log, link, *this};
+    void EnableDownloadControls(bool) override {}
+};
+
+struct Result
+{
+    long bytes = 0;     // image bytes
+    double seconds = -1; // from the first image byte to the end of the closing exchange
+};
+
+Result EngineRun(const QString &dir, bool wireTime)
+{
+    Result result;
+    TargetSimProcess target;
+    QStringList options{"--timeout", "120", "--quiet-ms", "50"};
+    if (wireTime)
+        options << "--baud-time";
+    if (!target.Start(options))
+        return result;
+    Engine engine;
+    if (!engine.link.OpenPort(target.device))
+        return result;
+    engine.download.StartDownload(dir, dir + "/sample.hex");
+    // StartDownload returns right after the first image byte has gone out.
+    QElapsedTimer timer;
+    timer.start();
+    while (engine.download.Running())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    result.seconds = timer.nsecsElapsed() / 1e9;
+    result.bytes = engine.image->ImageLength();
+    if (!engine.log.Text().endsWith(" Seconds ------") || target.WaitForExit(10000) != 0) {
+        std::fprintf(stderr, "engine run failed:\n%s\n%s\n", qPrintable(engine.log.Text()),
+                     qPrintable(target.Output()));
+        result.seconds = -1;
+    }
+    return result;
+}
+
+double LoopRun(long bytes, bool wireTime)
+{
+    TargetSimProcess target;
+    QStringList options{"--echo-only", "--timeout", "120"};
+    if (wireTime)
+        options << "--baud-time";
+    if (!target.Start(options))
+        return -1;
+    return PlainLockStepLoop(target.device.toStdString(), bytes);
+}
+
+void Report(const char *what, long bytes, double seconds)
+{
+    std::printf("%-44s %8ld bytes %9.3f s %10.1f bytes/s %8.2f us/byte\n", what, bytes, seconds,
+                bytes / seconds, 1e6 * seconds / bytes);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int words = argc > 1 ? std::atoi(argv[1]) : 32768;
+
+    QTemporaryDir dir;
+    if (!TargetSimProcess::WriteSamples(dir.path(), words)) {
+        std::fprintf(stderr, "cannot write the sample files\n");
+        return 1;
+    }
+
+    int failures = 0;
+    double engineTimes[2] = {0, 0};
+    double loopTimes[2] = {0, 0};
+    for (int wire = 0; wire < 2; ++wire) {
+        const Result engine = EngineRun(dir.path(), wire == 1);
+        if (engine.seconds < 0) {
+            ++failures;
+            continue;
+        }
+        const double loop = LoopRun(engine.bytes, wire == 1);
+        if (loop < 0) {
+            std::fprintf(stderr, "plain loop failed\n");
+            ++failures;
+            continue;
+        }
+        const char *mode = wire ? "38400 baud wire time" : "instant answers";
+        Report(qPrintable(QString("engine, %1").arg(mode)), engine.bytes, engine.seconds);
+        Report(qPrintable(QString("plain lock-step loop, %1").arg(mode)), engine.bytes, loop);
+        std::printf("  engine / plain loop per image byte: %.3f\n", engine.seconds / loop);
+        engineTimes[wire] = engine.seconds;
+        loopTimes[wire] = loop;
+        if (wire == 1) {
+            // Every image byte crosses the line twice (out and echoed back), 10 bits each.
+            const double limit = 38400.0 / (2 * 10);
+            std::printf("wire-time limit at 38400 baud: %.1f image bytes/s (%.2f s for %ld bytes)\n",
+                        limit, engine.bytes / limit, engine.bytes);
+        }
+    }
+    if (failures)
+        return 1;
+    std::printf("targets: instant %.3f (<= 1.5), 38400 baud %.3f (<= 1.03)\n",
+                engineTimes[0] / loopTimes[0], engineTimes[1] / loopTimes[1]);
+    return 0;
+}

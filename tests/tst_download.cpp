@@ -1,0 +1,406 @@
+// Downloads end to end: the engine on a real pseudo-terminal against the simulated target.
+#include "download.h"
+#include "downloadimage.h"
+#include "seriallink.h"
+#include "statuslog.h"
+#include "targetsimprocess.h"
+
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString CRLF = QStringLiteral("\r\n");
+
+// One engine as a window holds it, with the download controls recorded.
+struct Engine : DownloadControls
+{
+    QPlainTextEdit box;
+    StatusLog log{&box};
+    std::unique_ptr<DownloadImage> image = std::make_unique<DownloadImage>();
+    SerialLink link{log};
+    Download download{*image, log, link, *this};
+    QList<bool> enabling;
+
+    void EnableDownloadControls(bool enabled) override { enabling << enabled; }
+
+    // The log with the elapsed time replaced by "E".
+    QString Text() const
+    {
+        QString text = log.Text();
+        text.replace(QRegularExpression("DSP programmed in ( [0-9.]{1,5}) Seconds"),
+                     "DSP programmed in E Seconds");
+        return text;
+    }
+
+    // The log from the programming line on (the loader's lines are tested on their own).
+    QString Protocol() const
+    {
+        const QString text = Text();
+        return text.mid(text.indexOf(CRLF + CRLF + "------ Programming ------"));
+    }
+};
+
+QString Segment(int address, const QStringList &words)
+{
+    return QString::number(words.size(), 16) + CRLF + QString::number(address, 16) + CRLF + "0000"
+         + CRLF + words.join(CRLF) + CRLF;
+}
+
+// A boot-table file of the given segments (address, words) and closing line.
+QByteArray BootTable(const QList<QPair<int, QStringList>> &segments, const QString &closing = "0000")
+{
+    QString text = "10AA" + CRLF;
+    for (const auto &segment : segments)
+        text += Segment(segment.first, segment.second);
+    return (text + "0" + CRLF + closing + CRLF).toLatin1();
+}
+
+} // namespace
+
+class TestDownload : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString code;
+    std::unique_ptr<Engine> engine;
+    std::unique_ptr<TargetSimProcess> target;
+
+    void WriteFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+
+    // Four one-word support files (blocks 0 to 3 of 6 bytes each) and a code file of
+    // codeBlocks one-word segments, so every block is 6 bytes long.
+    void WriteSmallFiles(int codeBlocks)
+    {
+        for (int i = 0; i < 4; ++i)
+            WriteFile(dir.filePath(SupportFileNames[i]),
+                      BootTable({{0x10 * i, {QString::number(0xA0 + i, 16)}}}, "support"));
+        QList<QPair<int, QStringList>> segments;
+        for (int k = 0; k < codeBlocks; ++k)
+            segments.append({0x8000 + 0x100 * k, {QString::number(0x1D00 + k, 16)}});
+        code = dir.filePath("code.hex");
+        WriteFile(code, BootTable(segments, "end"));
+    }
+
+    // Starts targetsim and opens its line; the flash it programs goes to flash.txt.
+    void StartTarget(const QStringList &options = {})
+    {
+        target = std::make_unique<TargetSimProcess>();
+        QVERIFY(target->Start(QStringList{"--flash-out", dir.filePath("flash.txt"), "--timeout",
+                                          "20", "--quiet-ms", "200"}
+                              + options));
+        QVERIFY(engine->link.OpenPort(target->device));
+    }
+
+    // The download ran to completion: targetsim saw a correct exchange and programmed
+    // exactly the code file's words.
+    void VerifyComplete()
+    {
+        QVERIFY2(target->WaitFor("download 1: complete"), qPrintable(target->Output()));
+        QTRY_VERIFY(engine->log.Text().endsWith(" Seconds ------"));
+        QCOMPARE(target->WaitForExit(), 0);
+        QVERIFY2(!target->Output().contains("violation"), qPrintable(target->Output()));
+        QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath("flash.txt")),
+                 TargetSimProcess::CodeWords(code));
+        QCOMPARE(engine->enabling, QList<bool>({false, true}));
+        QCOMPARE(engine->download.DownloadState, qint32(WAIT_FOR_LOCK));
+        QVERIFY(!engine->download.Running());
+    }
+
+    // The download stopped on a failure that targetsim injected, and the host sent
+    // nothing after it.
+    void VerifyStoppedAfterInjectedFailure(const QString &lastLines)
+    {
+        QVERIFY2(target->WaitFor("nothing received after it"), qPrintable(target->Output()));
+        QVERIFY2(engine->Text().endsWith(lastLines), qPrintable(engine->Text()));
+        QCOMPARE(target->WaitForExit(), 0);
+        QVERIFY2(!target->Output().contains("violation"), qPrintable(target->Output()));
+    }
+
+    static QString Named(const QString &name) { return CRLF + CRLF + "------ Downloading " + name + "Downloaded!"; }
+    static QString Programing(int block) { return CRLF + CRLF + "Programing Block  " + QString::number(block) + " Downloaded!"; }
+    static QString Locked(int attempts)
+    {
+        return CRLF + CRLF + "------ Programming ------" + CRLF + "Waiting reply from DSP" + CRLF
+             + QString(attempts, '=') + CRLF + "--0xAA received" + CRLF + "---- Locked at  "
+             + QString::number(attempts) + "th Char";
+    }
+    static QString Completed() { return CRLF + CRLF + CRLF + "------ DSP programmed in E Seconds ------"; }
+    static QString FirstFive()
+    {
+        return Named("Kernel ") + Named("Clear ") + Named("Erase ") + Named("Prog ") + Named("My Code ");
+    }
+
+private slots:
+    void init()
+    {
+        engine = std::make_unique<Engine>();
+        engine->link.ConfigurePort();
+    }
+
+    void cleanup()
+    {
+        engine->link.ClosePort();
+        target.reset();
+        engine.reset();
+    }
+
+    void numberFormats()
+    {
+        QCOMPARE(Download::N(qint64(5)), " 5");
+        QCOMPARE(Download::N(qint64(0)), " 0");
+        QCOMPARE(Download::N(12.34375), " 12.34375");
+        QCOMPARE(Download::H(170), "AA");
+        QCOMPARE(Download::H(13), "D");
+        QCOMPARE(Download::H(0), "0");
+        // The elapsed time is cut to six characters, never rounded.
+        QCOMPARE(Download::ElapsedText(12.34375), " 12.34");
+        QCOMPARE(Download::ElapsedText(7.25), " 7.25");
+        QCOMPARE(Download::ElapsedText(100.5), " 100.5");
+        QCOMPARE(Download::ElapsedText(123.456), " 123.4");
+        QCOMPARE(Download::ElapsedText(60), " 60");
+        QCOMPARE(Download::ElapsedText(9.99999), " 9.999");
+    }
+
+    void workedDownloadOfSixBlocks()
+    {
+        WriteSmallFiles(2);
+        StartTarget();
+        engine->download.StartDownload(dir.path(), code);
+        VerifyComplete();
+
+        QString loader;
+        for (int i = 0; i < 4; ++i) {
+            const QString path = dir.path() + "/" + SupportFileNames[i];
+            loader += CRLF + "------ Opened " + path + CRLF + "Len = 1" + CRLF + "Dest Addr = "
+                    + QString::number(0x10 * i, 16).toUpper() + CRLF + "Done with " + path
+                    + ". Read 'support' from file ";
+        }
+        loader += CRLF + "------ Opened " + code + CRLF + "Len = 1" + CRLF + "Dest Addr = 8000" + CRLF
+                + "---- Next Seg." + CRLF + "Len = 1" + CRLF + "Dest Addr = 8100" + CRLF + "Done with "
+                + code + ". Read 'end' from file ";
+        QCOMPARE(engine->Text(), loader + Locked(2) + FirstFive() + Programing(5) + Completed());
+        QCOMPARE(engine->image->LastBlock, 5);
+        QCOMPARE(engine->image->BlockEnds[5], 36);
+    }
+
+    void fiveBlocksHaveNoHandshake()
+    {
+        WriteSmallFiles(1);
+        StartTarget();
+        engine->download.StartDownload(dir.path(), code);
+        VerifyComplete();
+        QCOMPARE(engine->Protocol(), Locked(2) + FirstFive() + Completed());
+    }
+
+    void sevenBlocksHaveTwoHandshakes()
+    {
+        WriteSmallFiles(3);
+        StartTarget();
+        engine->download.StartDownload(dir.path(), code);
+        VerifyComplete();
+        QCOMPARE(engine->Protocol(), Locked(2) + FirstFive() + Programing(5) + Programing(6) + Completed());
+    }
+
+    void codeFileCutIntoBlocksOf192Words()
+    {
+        QVERIFY(TargetSimProcess::WriteSamples(dir.path(), 500, "big.hex"));
+        code = dir.filePath("big.hex");
+        StartTarget();
+        engine->download.AlgoNames[4] = code;
+        engine->download.StartDownload(dir.path(), code);
+        VerifyComplete();
+        // 500 words: blocks of 192, 192 and 116 words; the block name after the path has
+        // no blank of its own.
+        QCOMPARE(engine->image->LastBlock, 6);
+        QVERIFY(engine->Protocol().endsWith(Named("Prog ") + Named(code) + Programing(5) + Programing(6)
+                                            + Completed()));
+    }
+
+    void lockOnTheFirstAndOnTheLastAttempt_data()
+    {
+        QTest::addColumn<int>("attempt");
+        QTest::newRow("first") << 1;
+        QTest::newRow("31st") << 31;
+    }
+
+    void lockOnTheFirstAndOnTheLastAttempt()
+    {
+        QFETCH(int, attempt);
+        WriteSmallFiles(1);
+        StartTarget({"--lock-after", QString::number(attempt)});
+        engine->download.StartDownload(dir.path(), code);
+        VerifyComplete();
+        QCOMPARE(engine->Protocol(), Locked(attempt) + FirstFive() + Completed());
+    }
+
+    void noLockAfter31Attempts()
+    {
+        WriteSmallFiles(1);
+        StartTarget({"--no-lock", "--timeout", "1"});
+        engine->download.StartDownload(dir.path(), code);
+        QCOMPARE(engine->Protocol(), CRLF + CRLF + "------ Programming ------" + CRLF
+                                         + "Waiting reply from DSP" + CRLF + QString(31, '=') + CRLF
+                                         + CRLF + CRLF + "Baud Did not Match. Exiting...");
+        QCOMPARE(engine->enabling, QList<bool>({false, true}));
+        QCOMPARE(engine->download.DownloadState, qint32(WAIT_FOR_LOCK));
+        target->WaitForExit();
+        QVERIFY2(!target->Output().contains("violation"), qPrintable(target->Output()));
+        QVERIFY2(target->Output().contains("31 carriage returns"), qPrintable(target->Output()));
+    }
+
+    void wrongEchoStopsTheDownload()
+    {
+        WriteSmallFiles(2);
+        StartTarget({"--wrong-echo", "7"});
+        engine->download.StartDownload(dir.path(), code);
+        // Byte 7 is the second byte of block 1: the high byte of its address 10, which
+        // comes back as 01.
+        VerifyStoppedAfterInjectedFailure(Named("Kernel ") + CRLF + CRLF + "------ Downloading Clear "
+                                          + CRLF + CRLF + CRLF
+                                          + "------ Serial Communications Error at  7" + CRLF
+                                          + "Received 1 instead of 0 EXITING");
+        // A transfer failure leaves the controls disabled and the state as it was.
+        QCOMPARE(engine->enabling, QList<bool>({false}));
+        QCOMPARE(engine->download.DownloadState, qint32(DOWNLOADING));
+        QCOMPARE(engine->image->ImagePos, 7);
+    }
+
+    void nonZeroAcknowledgement()
+    {
+        WriteSmallFiles(2);
+        StartTarget({"--bad-ack", "2"});
+        engine->download.StartDownload(dir.path(), code);
+        VerifyStoppedAfterInjectedFailure(Named("Erase ") + CRLF + CRLF
+                                          + "------ Did Not receive Acknowledge for Algo/Block 2 Exiting");
+        QCOMPARE(engine->enabling, QList<bool>({false}));
+    }
+
+    void wrongHandshakeReply()
+    {
+        WriteSmallFiles(3);
+        StartTarget({"--bad-handshake", "6"});
+        engine->download.StartDownload(dir.path(), code);
+        VerifyStoppedAfterInjectedFailure(Programing(5) + CRLF + CRLF + "Programing Block  6 " + CRLF
+                                          + CRLF + "------ Failed at WAIT_FOR_MORE_BLOCKS. Ending");
+        QCOMPARE(engine->enabling, QList<bool>({false}));
+    }
+
+    void nonZeroReplyInTheClosingExchange_data()
+    {
+        QTest::addColumn<int>("zero");
+        QTest::newRow("first closing zero") << 1;
+        QTest::newRow("second closing zero") << 2;
+    }
+
+    void nonZeroReplyInTheClosingExchange()
+    {
+        QFETCH(int, zero);
+        WriteSmallFiles(2);
+        StartTarget({"--bad-close", QString::number(zero)});
+        engine->download.StartDownload(dir.path(), code);
+        // The block number shown lies past the last block.
+        VerifyStoppedAfterInjectedFailure(Programing(5) + CRLF + CRLF
+                                          + "------ Did Not receive Acknowledge for Algo/Block "
+                                          + QString::number(5 + zero) + " Exiting");
+        QCOMPARE(engine->enabling, QList<bool>({false}));
+    }
+
+    void lineClosedMidTransfer()
+    {
+        WriteSmallFiles(2);
+        StartTarget({"--hangup-after", "20"});
+        engine->download.StartDownload(dir.path(), code);
+        QTRY_VERIFY_WITH_TIMEOUT(!engine->download.Running(), 10000);
+        QVERIFY2(engine->Text().contains(CRLF + CRLF + "------ Download stopped: the port was lost"),
+                 qPrintable(engine->Text()));
+        QVERIFY(!engine->link.IsOpen());
+        // The controls come back so that another port can be chosen.
+        QCOMPARE(engine->enabling, QList<bool>({false, true}));
+        QCOMPARE(target->WaitForExit(), 0);
+        QVERIFY2(!target->Output().contains("violation"), qPrintable(target->Output()));
+    }
+
+    void missingSupportFileSendsNothing()
+    {
+        WriteSmallFiles(2);
+        QFile::remove(dir.filePath("era24_x1.hex"));
+        StartTarget({"--timeout", "1"});
+        engine->download.StartDownload(dir.path(), code);
+        const QString era = dir.path() + "/era24_x1.hex";
+        QVERIFY2(engine->log.Text().endsWith(CRLF + "---- Cannot load " + era + ": No such file or directory"
+                                             + CRLF + CRLF
+                                             + "------ Download cancelled: the image could not be built. "
+                                               "Nothing was sent."),
+                 qPrintable(engine->log.Text()));
+        QVERIFY(!engine->log.Text().contains("Waiting reply"));
+        QCOMPARE(engine->enabling, QList<bool>({false, true}));
+        target->WaitForExit();
+        QVERIFY2(target->Output().contains("0 bytes received"), qPrintable(target->Output()));
+    }
+
+    void imageOfFewerThanFiveBlocksIsRefused()
+    {
+        WriteSmallFiles(1);
+        WriteFile(code, BootTable({{0x100, {}}}, "no words"));
+        engine->download.StartDownload(dir.path(), code);
+        QVERIFY(engine->log.Text().endsWith("------ Download cancelled: the image holds 4 blocks, at least 5 "
+                                            "are needed. Nothing was sent."));
+        QCOMPARE(engine->enabling, QList<bool>({false, true}));
+    }
+
+    void noOpenPortSendsNothing()
+    {
+        WriteSmallFiles(1);
+        engine->download.StartDownload(dir.path(), code);
+        QVERIFY(engine->log.Text().endsWith("------ Download cancelled: no port is open. Choose a port. "
+                                            "Nothing was sent."));
+        QCOMPARE(engine->enabling, QList<bool>({false, true}));
+        QVERIFY(!engine->download.Running());
+    }
+
+    void secondDownloadOnTheSamePort()
+    {
+        WriteSmallFiles(3);
+        StartTarget({"--downloads", "2"});
+        engine->download.StartDownload(dir.path(), code);
+        QVERIFY2(target->WaitFor("download 1: complete"), qPrintable(target->Output()));
+        // A changed code file takes effect at the next press.
+        WriteSmallFiles(2);
+        QTest::qWait(300);
+        engine->download.StartDownload(dir.path(), code);
+        QVERIFY2(target->WaitFor("download 2: complete"), qPrintable(target->Output()));
+        QCOMPARE(target->WaitForExit(), 0);
+        QCOMPARE(engine->Protocol(), Locked(2) + FirstFive() + Programing(5) + Completed());
+        QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath("flash.txt")), TargetSimProcess::CodeWords(code));
+    }
+
+    void onlyTheFirstReceivedByteCounts()
+    {
+        // A lock byte after another byte in one arrival is not seen; an empty arrival is
+        // ignored.
+        engine->download.HandleInput(QByteArray());
+        engine->download.HandleInput(QByteArray("\x0D\xAA", 2));
+        QCOMPARE(engine->download.DownloadState, qint32(WAIT_FOR_LOCK));
+        engine->download.HandleInput(QByteArray("\xAA\x0D", 2));
+        QCOMPARE(engine->download.DownloadState, qint32(LOCKED));
+        QCOMPARE(engine->log.Text(), CRLF + "--0xAA received");
+        engine->download.HandleInput(QByteArray("\xAA", 1));
+        QCOMPARE(engine->log.Text(), CRLF + "--0xAA received");
+    }
+};
+
+QTEST_MAIN(TestDownload)
+#include "tst_download.moc"
