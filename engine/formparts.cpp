@@ -109,6 +109,8 @@ QPlainTextEdit *MakeTxtInfo(QWidget *parent)
     box->setFont(LogFont());
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setReadOnly(false);
+    // Tab moves on to the next control, as in the other boxes.
+    box->setTabChangesFocus(true);
     box->setGeometry(TwipsRect(120, 2400, 8775, 1935));
     return box;
 }
