@@ -44,7 +44,21 @@ void StatusLog::AppendAtEnd(const QString &text)
     // in the box stay where they are.
     QTextCursor end(txtInfo->document());
     end.movePosition(QTextCursor::End);
+
+    // A selection that reaches the end would grow over the new text: put it back after.
+    const QTextCursor mine = txtInfo->textCursor();
+    const bool keepSelection = mine.hasSelection() && mine.selectionEnd() == end.position();
+    const int anchor = mine.anchor();
+    const int position = mine.position();
+
     end.insertText(plain);
+
+    if (keepSelection) {
+        QTextCursor restored(txtInfo->document());
+        restored.setPosition(anchor);
+        restored.setPosition(position, QTextCursor::KeepAnchor);
+        txtInfo->setTextCursor(restored);
+    }
 
     QScrollBar *bar = txtInfo->verticalScrollBar();
     bar->setValue(bar->maximum());
