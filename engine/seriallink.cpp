@@ -145,7 +145,12 @@ void SerialLink::OnError(int error)
         return;
     // Close at once: a hung-up pseudo-terminal repeats ReadError for as long as its
     // read notifier stays armed, and nothing may be delivered from a lost port.
-    const QString reason = port->errorString();
+    const char *what = error == QSerialPort::ResourceError ? "the device is no longer available"
+            : error == QSerialPort::ReadError ? "reading from the port failed"
+                                              : "writing to the port failed";
+    // The system's text can be a stale one when the other end just hung up, so it
+    // only follows, in brackets.
+    const QString reason = QStringLiteral("%1 (%2)").arg(QLatin1String(what), port->errorString());
     ClosePort();
     // Receivers run from the event loop, not from inside the serial port's own
     // notification, and not at all when the port was reopened or closed in between.

@@ -114,6 +114,7 @@ private slots:
     void nothingIsDeliveredAfterClose();
     void portThatCannotBeOpenedLogsOneLine_data();
     void portThatCannotBeOpenedLogsOneLine();
+    void portHeldByAnotherLinkLogsOneLine();
     void failedChangeLeavesPortClosed();
     void otherEndClosingReportsLossOnce();
 
@@ -304,6 +305,21 @@ void TestSerialLink::portThatCannotBeOpenedLogsOneLine()
     QVERIFY2(lines.at(2).size() > prefix.size(), qPrintable(lines.at(2)));
 }
 
+void TestSerialLink::portHeldByAnotherLinkLogsOneLine()
+{
+    QVERIFY(link->OpenPort(pty->slavePath));
+    SerialLink other(*log);
+    QVERIFY(!other.OpenPort(pty->slavePath));
+    QVERIFY(!other.IsOpen());
+    QVERIFY(log->Text().startsWith("\r\n---- Cannot open port " + pty->slavePath + ": "));
+    QCOMPARE(log->Text().count("\r\n"), 1);
+
+    // The first link still works.
+    QSignalSpy received(link, &SerialLink::Received);
+    pty->Write("z");
+    QTRY_COMPARE(Joined(received), QByteArray("z"));
+}
+
 void TestSerialLink::failedChangeLeavesPortClosed()
 {
     QVERIFY(link->OpenPort(pty->slavePath));
@@ -340,7 +356,8 @@ void TestSerialLink::otherEndClosingReportsLossOnce()
     QVERIFY(!link->IsOpen());
     QTest::qWait(200);
     QCOMPARE(lost.count(), 1);
-    QVERIFY(!lost.at(0).at(0).toString().isEmpty());
+    QVERIFY(lost.at(0).at(0).toString().startsWith("reading from the port failed")
+            || lost.at(0).at(0).toString().startsWith("the device is no longer available"));
     QCOMPARE(received.count(), 0);
     // The link reports the loss to its owner only; the log stays as it was.
     QCOMPARE(log->Text(), QString());
