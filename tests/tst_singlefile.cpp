@@ -1,0 +1,502 @@
+// The single-file program's window: layout, settings file, file choice, unload, and a
+// download against the simulated target.
+#include "../singlefile/form1.h"
+#include "downloadimage.h"
+#include "filedialog.h"
+#include "seriallink.h"
+#include "statuslog.h"
+#include "targetsimprocess.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+const QString CRLF = QStringLiteral("\r\n");
+const QString Loaded = QStringLiteral("    ======> Loaded!!! ");
+const QString Ready = QStringLiteral("    ======> Ready to Program!!! ");
+
+// Answers the window's file dialog from a list: a path is a choice, nullopt a cancel.
+// Records how the window set the dialog up each time.
+class FakeDialog : public FileDialog
+{
+public:
+    QList<std::optional<QString>> answers;
+    QStringList initDirs;
+    QStringList filters;
+
+    bool ShowOpen() override
+    {
+        initDirs << InitDir;
+        filters << Filter;
+        const std::optional<QString> answer = answers.isEmpty() ? std::nullopt
+                                                                : answers.takeFirst();
+        accepted = answer.has_value();
+        if (accepted)
+            FileName = *answer;
+        return accepted;
+    }
+};
+
+QByteArray ReadBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void WriteBytes(const QString &path, const QByteArray &bytes)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+// The log's lines, without the line about a port that cannot be opened (the first port
+// may or may not exist on the machine running the tests).
+QStringList LogLines(Form1 &form)
+{
+    QStringList lines = form.Log().Text().split(CRLF);
+    lines.removeIf([](const QString &line) {
+        return line.isEmpty() || line.startsWith(QStringLiteral("---- Cannot open port"));
+    });
+    return lines;
+}
+
+QStringList ListEntries(const QComboBox *box)
+{
+    QStringList entries;
+    for (int i = 0; i < box->count(); ++i)
+        entries << box->itemText(i);
+    return entries;
+}
+
+} // namespace
+
+class TestSingleFile : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    QString settings;
+    QString app;
+    std::unique_ptr<FakeDialog> dialog;
+
+    std::unique_ptr<Form1> Start() { return std::make_unique<Form1>(settings, dialog.get(), app); }
+
+    // Settings that name the sample code file and the simulated target's line.
+    void WriteSettings(const QString &code, const QString &port)
+    {
+        WriteBytes(settings, ("\"" + code + "\"\r\n\"" + port + "\"\r\n").toLocal8Bit());
+    }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+        settings = dir->filePath(QStringLiteral("config/ZizUdederAdev.cfg"));
+        app = dir->filePath(QStringLiteral("app"));
+        QVERIFY(QDir().mkpath(app));
+        QVERIFY(TargetSimProcess::WriteSamples(app, 300));
+        dialog = std::make_unique<FakeDialog>();
+    }
+
+    void windowLayout()
+    {
+        auto form = Start();
+        QCOMPARE(form->windowTitle(),
+                 QStringLiteral("Orvant Automation Serial Flash Download Utility for LF240X"));
+        QVERIFY(!form->windowIcon().isNull());
+        QCOMPARE(form->size(), QSize(599, 380));
+        QCOMPARE(form->minimumSize(), form->maximumSize());
+
+        struct Expected {
+            QWidget *widget;
+            const char *name;
+            QRect rect;
+        };
+        const Expected controls[] = {
+            {form->Program, "Program", {168, 304, 137, 65}},
+            {form->txtInfo, "txtInfo", {8, 160, 585, 129}},
+            {form->LoadProgram, "LoadProgram", {8, 304, 121, 65}},
+            {form->Label1, "Label1", {8, 136, 169, 33}},
+            {form->fileText, "fileText", {8, 48, 585, 19}},
+            {form->Label2, "Label2", {8, 24, 193, 17}},
+            {form->Combopuerto, "Combopuerto", {8, 104, 105, 21}},
+            {form->ComPort, "ComPort", {8, 80, 97, 17}},
+            {form->DownloadProgress, "DownloadProgress", {120, 104, 473, 21}},
+        };
+        for (const Expected &c : controls) {
+            QCOMPARE(c.widget->objectName(), QString::fromLatin1(c.name));
+            QCOMPARE(c.widget->geometry(), c.rect);
+            QCOMPARE(form->findChild<QWidget *>(QString::fromLatin1(c.name)), c.widget);
+        }
+
+        QCOMPARE(form->LoadProgram->text(), QStringLiteral("Select   .HEX  File"));
+        QCOMPARE(form->Program->text(), QStringLiteral("Program"));
+        QVERIFY(!form->Program->icon().isNull());
+        QVERIFY(!form->LoadProgram->icon().isNull());
+        QCOMPARE(form->Label1->text(), QStringLiteral("Program Status"));
+        QCOMPARE(form->Label2->text(), QStringLiteral("File To be Programmed"));
+        QCOMPARE(form->ComPort->text(), QStringLiteral("CommPort"));
+        QCOMPARE(form->Label1->font().pointSizeF(), 13.5);
+        QVERIFY(form->Label1->font().bold());
+        QCOMPARE(form->Label2->font().pointSizeF(), 9.75);
+        QCOMPARE(form->txtInfo->font().pointSizeF(), 9.75);
+        QVERIFY(!form->txtInfo->isReadOnly());
+
+        // The list holds the eight port numbers first, then whatever the system reports.
+        QVERIFY(form->Combopuerto->isEditable());
+        QCOMPARE(ListEntries(form->Combopuerto).mid(0, 8),
+                 QStringList({"1", "2", "3", "4", "5", "6", "7", "8"}));
+
+        // Tab order: Program, txtInfo, LoadProgram, fileText, Combopuerto.
+        const QList<QWidget *> wanted{form->Program, form->txtInfo, form->LoadProgram,
+                                      form->fileText, form->Combopuerto};
+        QList<QWidget *> chain;
+        QWidget *w = form->Program;
+        do {
+            if (wanted.contains(w) && !chain.contains(w))
+                chain << w;
+            w = w->nextInFocusChain();
+        } while (w != form->Program && chain.size() < wanted.size());
+        QCOMPARE(chain, wanted);
+        QCOMPARE(form->DownloadProgress->focusPolicy(), Qt::NoFocus);
+    }
+
+    // A first start creates the settings file (folder quoted, port bare) and shows
+    // nothing; the next start takes the folder as the code file, and pressing Program
+    // then is refused without a byte on the line.
+    void firstStartThenSecondStart()
+    {
+        {
+            auto form = Start();
+            QCOMPARE(ReadBytes(settings), ("\"" + app + "\"\r\n1\r\n").toLocal8Bit());
+            QVERIFY(!form->Program->isEnabled());
+            QVERIFY(form->LoadProgram->isEnabled());
+            QVERIFY(form->fileText->text().isEmpty());
+            QCOMPARE(LogLines(*form), QStringList());
+            QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
+            QVERIFY(form->FileToProgram.isEmpty());
+            QCOMPARE(form->AppPath, app);
+            QCOMPARE(form->Downloader().AlgoNames,
+                     QStringList({"Kernel ", "Clear ", "Erase ", "Prog ", "My Code "}));
+            QCOMPARE(form->Downloader().DownloadState, qint32(WAIT_FOR_LOCK));
+            QCOMPARE(form->Image().BlockNum, 0);
+        }
+
+        TargetSimProcess target;
+        QVERIFY(target.Start({"--timeout", "3"}));
+
+        auto form = Start();
+        QCOMPARE(form->FileToProgram, app);
+        QVERIFY(form->Program->isEnabled());
+        QCOMPARE(form->fileText->text(), app);
+        QCOMPARE(LogLines(*form), QStringList({app + Ready}));
+        QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
+
+        // Picking an entry of the list moves to that port at once.
+        form->Combopuerto->addItem(target.device);
+        const int index = form->Combopuerto->count() - 1;
+        form->Combopuerto->setCurrentIndex(index);
+        emit form->Combopuerto->activated(index);
+        QVERIFY(form->MSComm1().IsOpen());
+        QCOMPARE(form->MSComm1().DeviceName(), target.device);
+
+        form->Program->click();
+        const QString log = form->Log().Text();
+        QVERIFY2(log.contains(QStringLiteral("---- Cannot load ") + app), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("Download cancelled")), qPrintable(log));
+        QVERIFY(!log.contains(QStringLiteral("Waiting reply from DSP")));
+        QVERIFY(form->Program->isEnabled());
+        QVERIFY(form->LoadProgram->isEnabled());
+        QVERIFY(form->Combopuerto->isEnabled());
+        QVERIFY(!form->Downloader().Running());
+
+        // The first dialog starts from the remembered folder.
+        form->LoadProgram->click();
+        QCOMPARE(dialog->initDirs, QStringList{app});
+        QCOMPARE(dialog->filters, QStringList{"*.hex|*.hex"});
+
+        form->MSComm1().ClosePort();
+        QCOMPARE(target.WaitForExit(), 3);
+        QVERIFY2(target.Output().contains(QStringLiteral("no download received")),
+                 qPrintable(target.Output()));
+    }
+
+    // Settings files as another program or an older run may have left them.
+    void settingsFileVariants()
+    {
+        // An empty code file entry still enables Program; a quoted port is taken as is.
+        WriteBytes(settings, "\"\"\r\n\"3\"\r\n");
+        {
+            auto form = Start();
+            QVERIFY(form->Program->isEnabled());
+            QVERIFY(form->fileText->text().isEmpty());
+            QCOMPARE(LogLines(*form), QStringList());
+            QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("3"));
+        }
+
+        // A single line is a failed read: the path is kept, nothing else changes, and the
+        // unload writes a complete file.
+        const QString code = app + "/sample.hex";
+        WriteBytes(settings, ("\"" + code + "\"\r\n").toLocal8Bit());
+        {
+            auto form = Start();
+            QCOMPARE(form->FileToProgram, code);
+            QVERIFY(!form->Program->isEnabled());
+            QVERIFY(form->fileText->text().isEmpty());
+            QCOMPARE(LogLines(*form), QStringList());
+            QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
+            form->close();
+            QCOMPARE(ReadBytes(settings), ("\"" + code + "\"\r\n\"1\"\r\n").toLocal8Bit());
+        }
+
+        // A bare port, a value after the second and LF-only line ends are all read.
+        WriteBytes(settings, ("\"" + code + "\"\n7\nextra\n").toLocal8Bit());
+        {
+            auto form = Start();
+            QCOMPARE(form->FileToProgram, code);
+            QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("7"));
+            QCOMPARE(LogLines(*form), QStringList({code + Ready}));
+        }
+    }
+
+    // A file choice clears the log, logs one line, and stores the path; a path with a
+    // comma comes back unchanged at the next start.
+    void fileChoiceWithComma()
+    {
+        WriteBytes(settings, "\"\"\r\n\"2\"\r\n");
+        const QString code = dir->filePath(QStringLiteral("a,b/code 1.hex"));
+        dialog->answers << code;
+        {
+            auto form = Start();
+            form->Log().LogLine(QStringLiteral("old text"));
+            form->LoadProgram->click();
+            QCOMPARE(dialog->initDirs, QStringList{QString()});
+            QCOMPARE(form->Log().Text(), CRLF + code + Loaded);
+            QCOMPARE(form->FileToProgram, code);
+            QCOMPARE(form->fileText->text(), code);
+            QVERIFY(form->Program->isEnabled());
+            QCOMPARE(form->Downloader().AlgoNames.value(4), code);
+            QCOMPARE(ReadBytes(settings), ("\"" + code + "\"\r\n\"2\"\r\n").toLocal8Bit());
+        }
+        auto form = Start();
+        QCOMPARE(form->FileToProgram, code);
+        QCOMPARE(form->fileText->text(), code);
+        QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("2"));
+        // A new start names the code block "My Code " again.
+        QCOMPARE(form->Downloader().AlgoNames.value(4), QStringLiteral("My Code "));
+    }
+
+    // A cancelled dialog and a name the settings file cannot hold change nothing stored.
+    void choicesThatChangeNothing()
+    {
+        // First use of the dialog in a run, cancelled: Program stays disabled.
+        {
+            auto form = Start();
+            const QByteArray before = ReadBytes(settings);
+            form->Log().LogLine(QStringLiteral("kept"));
+            const QString log = form->Log().Text();
+            dialog->answers << std::nullopt;
+            form->LoadProgram->click();
+            QCOMPARE(form->Log().Text(), log);
+            QVERIFY(!form->Program->isEnabled());
+            QVERIFY(form->FileToProgram.isEmpty());
+            QCOMPARE(ReadBytes(settings), before);
+        }
+
+        WriteSettings(app + "/sample.hex", "4");
+        auto form = Start();
+
+        // A cancel after an earlier choice keeps the remembered file, not the last choice.
+        dialog->answers << dir->filePath("other.hex") << std::nullopt;
+        form->LoadProgram->click();
+        QCOMPARE(form->FileToProgram, dir->filePath("other.hex"));
+        form->LoadProgram->click();
+        QCOMPARE(form->FileToProgram, dir->filePath("other.hex"));
+        QCOMPARE(form->Log().Text(), CRLF + dir->filePath("other.hex") + Loaded);
+
+        // Names with a double quote or a line break are refused with one line.
+        const QString afterChoice = form->Log().Text();
+        const QByteArray storedChoice = ReadBytes(settings);
+        dialog->answers << dir->filePath("say \"hi\".hex") << dir->filePath("two\nlines.hex");
+        form->LoadProgram->click();
+        form->LoadProgram->click();
+        const QStringList added = form->Log().Text().mid(afterChoice.size()).split(CRLF);
+        QCOMPARE(added.size(), 3);
+        QVERIFY(added[1].startsWith("---- Cannot use " + dir->filePath("say \"hi\".hex")));
+        QVERIFY(added[2].startsWith("---- Cannot use " + dir->filePath("two\\nlines.hex")));
+        QCOMPARE(form->FileToProgram, dir->filePath("other.hex"));
+        QCOMPARE(form->Downloader().AlgoNames.value(4), dir->filePath("other.hex"));
+        QCOMPARE(ReadBytes(settings), storedChoice);
+    }
+
+    // A settings file that cannot be written gives one line with its path and reason
+    // each time, and the window goes on.
+    void settingsWriteFailure()
+    {
+        WriteBytes(dir->filePath("blocker"), "a file, not a folder");
+        settings = dir->filePath("blocker/ZizUdederAdev.cfg");
+        auto form = Start();
+        const QString prefix = "---- Cannot write the settings file "
+                               + QDir::toNativeSeparators(settings) + ": ";
+        QStringList lines = LogLines(*form);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith(prefix) && lines[0].size() > prefix.size(),
+                 qPrintable(lines[0]));
+        QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
+        QVERIFY(!form->Program->isEnabled());
+
+        dialog->answers << app + "/sample.hex";
+        form->LoadProgram->click();
+        lines = LogLines(*form);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], app + "/sample.hex" + Loaded);
+        QVERIFY(lines[1].startsWith(prefix));
+        QCOMPARE(form->FileToProgram, app + "/sample.hex");
+        QVERIFY(form->Program->isEnabled());
+    }
+
+    // Typed port text is not opened, but is what the next start uses.
+    void typedPortTextKeptForNextStart()
+    {
+        WriteSettings(app + "/sample.hex", "2");
+        {
+            auto form = Start();
+            const QString device = form->MSComm1().DeviceName();
+            form->Combopuerto->setEditText(QStringLiteral("/dev/ttyUSB7"));
+            QCOMPARE(form->MSComm1().DeviceName(), device);
+            form->close();
+        }
+        QCOMPARE(ReadBytes(settings),
+                 ("\"" + app + "/sample.hex\"\r\n\"/dev/ttyUSB7\"\r\n").toLocal8Bit());
+        auto form = Start();
+        QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("/dev/ttyUSB7"));
+        QCOMPARE(form->MSComm1().DeviceName(), QStringLiteral("/dev/ttyUSB7"));
+    }
+
+    // The three download controls, in the order a download needs, and what stays usable.
+    void controlsAroundDownloads()
+    {
+        const QString code = app + "/sample.hex";
+
+        // A target that never answers: the lock wait gives up and the controls come back.
+        {
+            TargetSimProcess target;
+            QVERIFY(target.Start({"--no-lock", "--timeout", "10"}));
+            WriteSettings(code, target.device);
+            auto form = Start();
+            form->Program->click();
+            QVERIFY(form->Log().Text().endsWith(CRLF + CRLF + CRLF
+                                                + "Baud Did not Match. Exiting..."));
+            QVERIFY(form->Program->isEnabled());
+            QVERIFY(form->LoadProgram->isEnabled());
+            QVERIFY(form->Combopuerto->isEnabled());
+        }
+
+        // A wrong echo stops the download; the controls stay disabled, the file box and
+        // the log remain usable, the progress bar stays where it stopped.
+        {
+            TargetSimProcess target;
+            QVERIFY(target.Start({"--wrong-echo", "40", "--downloads", "0", "--timeout", "10"}));
+            WriteSettings(code, target.device);
+            auto form = Start();
+            form->Program->click();
+            QVERIFY(!form->Program->isEnabled());
+            QVERIFY(!form->LoadProgram->isEnabled());
+            QVERIFY(!form->Combopuerto->isEnabled());
+            QVERIFY(form->fileText->isEnabled());
+            QVERIFY(form->txtInfo->isEnabled());
+            QVERIFY(target.WaitFor("nothing received after it"));
+            QTRY_VERIFY(form->Log().Text().contains("------ Serial Communications Error at  40"));
+            QVERIFY(!form->Program->isEnabled());
+            QVERIFY(!form->LoadProgram->isEnabled());
+            QVERIFY(!form->Combopuerto->isEnabled());
+            QVERIFY(form->DownloadProgress->value() > 0);
+            QVERIFY(form->DownloadProgress->value() < form->DownloadProgress->maximum());
+        }
+
+        // Closing the window during a transfer: the download is stopped first, then the
+        // settings are written and the port closed.
+        {
+            TargetSimProcess target;
+            QVERIFY(target.Start({"--silent-after", "100", "--downloads", "0", "--timeout", "10"}));
+            WriteSettings(code, target.device);
+            auto form = Start();
+            dialog->answers << code;
+            form->LoadProgram->click();
+            form->Program->click();
+            QVERIFY(form->Downloader().Running());
+            QVERIFY(target.WaitFor("nothing received after it"));
+            form->close();
+            QVERIFY(!form->Downloader().Running());
+            QVERIFY(!form->MSComm1().IsOpen());
+            QVERIFY2(form->Log().Text().endsWith(
+                         "------ Download stopped: window closed. Nothing more is sent."),
+                     qPrintable(form->Log().Text()));
+            QVERIFY(form->Program->isEnabled());
+            QCOMPARE(ReadBytes(settings),
+                     ("\"" + code + "\"\r\n\"" + target.device + "\"\r\n").toLocal8Bit());
+        }
+    }
+
+    // The whole program against the simulated target: the remembered code file ends up
+    // in the target's flash, word for word.
+    void endToEnd()
+    {
+        TargetSimProcess target;
+        const QString flash = dir->filePath("flash.txt");
+        QVERIFY(target.Start({"--flash-out", flash, "--timeout", "20", "--quiet-ms", "200"}));
+        QVERIFY(TargetSimProcess::WriteSamples(app, 1000));
+        const QString code = app + "/sample.hex";
+        WriteSettings(code, target.device);
+
+        auto form = Start();
+        form->show();
+        QVERIFY(form->MSComm1().IsOpen());
+        QVERIFY(form->Program->isEnabled());
+        form->Program->click();
+        QVERIFY(!form->Program->isEnabled());
+        QVERIFY(!form->LoadProgram->isEnabled());
+        QVERIFY(!form->Combopuerto->isEnabled());
+
+        QVERIFY2(target.WaitFor("download 1: complete"), qPrintable(target.Output()));
+        QTRY_VERIFY_WITH_TIMEOUT(form->Log().Text().endsWith(" Seconds ------"), 10000);
+        QCOMPARE(target.WaitForExit(), 0);
+        QVERIFY2(!target.Output().contains("violation"), qPrintable(target.Output()));
+        const QMap<quint16, quint16> words = TargetSimProcess::CodeWords(code);
+        QCOMPARE(words.size(), 1000);
+        QCOMPARE(TargetSimProcess::ReadFlash(flash), words);
+
+        const QString log = form->Log().Text();
+        QVERIFY(log.contains("------ Downloading My Code Downloaded!"));
+        QVERIFY(form->Program->isEnabled());
+        QVERIFY(form->LoadProgram->isEnabled());
+        QVERIFY(form->Combopuerto->isEnabled());
+        QCOMPARE(form->DownloadProgress->value(), form->DownloadProgress->maximum());
+        QCOMPARE(form->DownloadProgress->maximum(), form->Image().ImageLength());
+        QCOMPARE(form->Downloader().DownloadState, qint32(WAIT_FOR_LOCK));
+
+        form->close();
+        QCOMPARE(ReadBytes(settings),
+                 ("\"" + code + "\"\r\n\"" + target.device + "\"\r\n").toLocal8Bit());
+    }
+};
+
+QTEST_MAIN(TestSingleFile)
+#include "tst_singlefile.moc"
