@@ -1,0 +1,527 @@
+// The multi-drive window: layout, settings file, drive-type and file choices, and the
+// download controls around real downloads against the simulated target.
+#include "../multidrive/form1.h"
+
+#include "downloadimage.h"
+#include "filedialog.h"
+#include "seriallink.h"
+#include "statuslog.h"
+#include "targetsimprocess.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+const QString CRLF = QStringLiteral("\r\n");
+const QString Loaded = QStringLiteral("    ======> Loaded!!! ");
+const QString Ready = QStringLiteral("    ======> Ready to Program!!! ");
+
+// Answers the window's file dialog from a list: a path is chosen, nullopt cancels.
+class FakeDialog : public FileDialog
+{
+public:
+    QList<std::optional<QString>> answers;
+    QStringList initDirs;
+    QStringList filters;
+
+    bool ShowOpen() override
+    {
+        initDirs << InitDir;
+        filters << Filter;
+        const std::optional<QString> answer = answers.isEmpty() ? std::nullopt : answers.takeFirst();
+        accepted = answer.has_value();
+        if (accepted)
+            FileName = *answer;
+        return accepted;
+    }
+};
+
+QByteArray Settings(const QStringList &values)
+{
+    QByteArray bytes;
+    for (const QString &value : values)
+        bytes += '"' + value.toLocal8Bit() + "\"\r\n";
+    return bytes;
+}
+
+} // namespace
+
+class TestMultiDrive : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    QString settings;
+    QString samples;
+    FakeDialog dialog;
+    std::unique_ptr<Form1> form;
+
+    void WriteSettings(const QByteArray &bytes)
+    {
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+
+    QByteArray SettingsBytes() const
+    {
+        QFile file(settings);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    void Start(const QString &settingsPath = {})
+    {
+        form = std::make_unique<Form1>(settingsPath.isEmpty() ? settings : settingsPath, &dialog,
+                                       samples);
+    }
+
+    // The log without the lines about a port that could not be opened (the test ports
+    // mostly name no device).
+    QString Log() const
+    {
+        QString text = form->Log().Text();
+        text.remove(QRegularExpression("\r\n---- Cannot open port[^\r\n]*"));
+        return text;
+    }
+
+    static QString TwoLines(const QString &loaded, const QString &ready)
+    {
+        return CRLF + loaded + Loaded + CRLF + ready + Ready;
+    }
+
+    // Enabled state of Program, SelectTROX, SelectZLA, SelectZLB, Combopuerto.
+    QList<bool> DownloadControls() const
+    {
+        return {form->Program->isEnabled(), form->SelectTROX->isEnabled(),
+                form->SelectZLA->isEnabled(), form->SelectZLB->isEnabled(),
+                form->Combopuerto->isEnabled()};
+    }
+
+    QList<bool> Options(bool checked) const
+    {
+        if (checked)
+            return {form->SelTROX->isChecked(), form->SelZLA->isChecked(),
+                    form->SelZLB->isChecked()};
+        return {form->SelTROX->isEnabled(), form->SelZLA->isEnabled(), form->SelZLB->isEnabled()};
+    }
+
+    // Runs the event loop until the download has ended or stopped (or the time is up).
+    bool WaitUntil(const std::function<bool()> &done, int ms = 20000)
+    {
+        QDeadlineTimer deadline(ms);
+        while (!done() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return done();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+        samples = dir->filePath("samples");
+        QVERIFY(QDir().mkpath(samples));
+        QVERIFY(TargetSimProcess::WriteSamples(samples, 600));
+    }
+
+    void init()
+    {
+        settings = dir->filePath(QStringLiteral("cfg/%1/ZizUdederAdev11.cfg")
+                                     .arg(QTest::currentTestFunction()));
+        QVERIFY(QDir().mkpath(QFileInfo(settings).absolutePath()));
+        dialog = FakeDialog();
+    }
+
+    void cleanup()
+    {
+        if (form)
+            form->close();
+        form.reset();
+    }
+
+    void layout()
+    {
+        Start();
+        QCOMPARE(form->size(), QSize(616, 449));
+        QCOMPARE(form->windowTitle(),
+                 QString("Orvant Automation Serial Flash Download Utility for LF240X"));
+        QVERIFY(!form->windowIcon().isNull());
+
+        struct Expect { QWidget *widget; const char *name; QRect twips; };
+        const Expect expected[] = {
+            {form->Label2, "Label2", {120, 360, 2895, 255}},
+            {form->fileText, "fileText", {120, 720, 8775, 285}},
+            {form->ComPort, "ComPort", {120, 1200, 1455, 255}},
+            {form->Combopuerto, "Combopuerto", {120, 1560, 1575, 315}},
+            {form->Label1, "Label1", {120, 2040, 2535, 495}},
+            {form->txtInfo, "txtInfo", {120, 2400, 8775, 1935}},
+            {form->SelectTROX, "SelectTROX", {360, 4560, 2055, 735}},
+            {form->SelectZLA, "SelectZLA", {2640, 4560, 2055, 735}},
+            {form->SelectZLB, "SelectZLB", {4800, 4560, 2175, 735}},
+            {form->Program, "Program", {7320, 4920, 1455, 1335}},
+            {form->SelectEquipo, "SelectEquipo", {240, 5640, 6735, 975}},
+            {form->SelTROX, "SelTROX", {480, 360, 1695, 495}},
+            {form->SelZLA, "SelZLA", {2760, 360, 1455, 495}},
+            {form->SelZLB, "SelZLB", {4680, 360, 1455, 495}},
+        };
+        for (const Expect &e : expected) {
+            QCOMPARE(e.widget->objectName(), QString(e.name));
+            const QRect t = e.twips;
+            const QRect px(qRound(t.x() / 15.0), qRound(t.y() / 15.0), qRound(t.width() / 15.0),
+                           qRound(t.height() / 15.0));
+            QCOMPARE(e.widget->geometry(), px);
+        }
+        QCOMPARE(form->SelTROX->parentWidget(), form->SelectEquipo);
+
+        QCOMPARE(form->Label2->text(), QString("File To be Programmed"));
+        QCOMPARE(form->ComPort->text(), QString("CommPort"));
+        QCOMPARE(form->Label1->text(), QString("Program Status"));
+        QCOMPARE(form->SelectTROX->text(), QString("Select TROX  .HEX  File"));
+        QCOMPARE(form->SelectZLA->text(), QString("Select ZLA  .HEX  File"));
+        QCOMPARE(form->SelectZLB->text(), QString("Select ZLB  .HEX  File"));
+        QCOMPARE(form->Program->text(), QString("Program"));
+        QCOMPARE(form->SelectEquipo->title(), QString("Drive Type"));
+        QCOMPARE(form->SelTROX->text(), QString("TROX"));
+        QCOMPARE(form->SelZLA->text(), QString("ZLA"));
+        QCOMPARE(form->SelZLB->text(), QString("ZLB"));
+        QVERIFY(!form->SelectTROX->icon().isNull());
+        QVERIFY(!form->Program->icon().isNull());
+
+        QVERIFY(form->Label1->font().bold());
+        QCOMPARE(form->Label1->font().pointSizeF(), 13.5);
+        QCOMPARE(form->Label2->font().pointSizeF(), 9.75);
+        QCOMPARE(form->txtInfo->font().pointSizeF(), 9.75);
+        QVERIFY(!form->txtInfo->isReadOnly());
+        QCOMPARE(form->txtInfo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QVERIFY(form->Combopuerto->isEditable());
+        QCOMPARE(form->Combopuerto->itemText(0), QString("1"));
+        QCOMPARE(form->Combopuerto->itemText(1), QString("2"));
+        for (const QString &port : SerialLink::SystemPorts())
+            QVERIFY(form->Combopuerto->findText(port) >= 0);
+
+        // The progress bar lies right of the port box and takes no part in the focus.
+        QCOMPARE(form->DownloadProgress->objectName(), QString("DownloadProgress"));
+        QCOMPARE(form->DownloadProgress->geometry(), QRect(120, 104, 473, 21));
+        QCOMPARE(form->DownloadProgress->value(), 0);
+
+        // Focus order by the Tab column.
+        QWidget *order[] = {form->Program,   form->txtInfo,   form->SelectTROX,
+                            form->fileText,  form->Combopuerto, form->SelectZLA,
+                            form->SelectZLB, form->SelTROX,   form->SelZLA, form->SelZLB};
+        for (size_t i = 1; i < std::size(order); ++i) {
+            QWidget *next = order[i - 1]->nextInFocusChain();
+            // Parts of composite controls (the port box's edit field) and widgets that take
+            // no focus (the frame) sit in the chain as well.
+            while (next && next != order[i]
+                   && (next->parentWidget() == order[i - 1] || next->focusPolicy() == Qt::NoFocus))
+                next = next->nextInFocusChain();
+            QCOMPARE(next ? next->objectName() : QString(), order[i]->objectName());
+        }
+    }
+
+    void firstStartCreatesFile()
+    {
+        Start();
+        QCOMPARE(SettingsBytes(), QByteArray("\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"1\"\r\n"));
+        QCOMPARE(Options(false), (QList<bool>{false, false, false}));
+        QCOMPARE(Options(true), (QList<bool>{false, false, false}));
+        QCOMPARE(DownloadControls(), (QList<bool>{false, true, true, true, true}));
+        QCOMPARE(Log(), QString());
+        QCOMPARE(form->Combopuerto->currentText(), QString("1"));
+        QCOMPARE(form->fileText->text(), QString());
+        QCOMPARE(form->Downloader().AlgoNames,
+                 (QStringList{"Kernel ", "Clear ", "Erase ", "Prog ", "My Code "}));
+        QCOMPARE(form->AppPath, samples);
+    }
+
+    void storedTroxSelected()
+    {
+        const QByteArray stored = Settings({"C:\\Code\\Drive.hex", "", "", "TROX", "3"});
+        WriteSettings(stored);
+        Start();
+        QCOMPARE(Options(false), (QList<bool>{true, false, false}));
+        QCOMPARE(Options(true), (QList<bool>{true, false, false}));
+        QVERIFY(form->Program->isEnabled());
+        QCOMPARE(form->fileText->text(), QString("C:\\Code\\Drive.hex"));
+        QCOMPARE(form->FileToProgram, QString("C:\\Code\\Drive.hex"));
+        QCOMPARE(Log(), TwoLines("C:\\Code\\Drive.hex", "C:\\Code\\Drive.hex"));
+        QCOMPARE(form->Combopuerto->currentText(), QString("3"));
+        QCOMPARE(SettingsBytes(), stored);
+        // The unload writes the same again.
+        form->close();
+        QCOMPARE(SettingsBytes(), stored);
+    }
+
+    void driveTypeMatchesExactly()
+    {
+        WriteSettings(Settings({"/code/trox.hex", "", "", "trox", "1"}));
+        Start();
+        QVERIFY(!form->Program->isEnabled());
+        QCOMPARE(Options(false), (QList<bool>{true, false, false}));
+        QCOMPARE(Options(true), (QList<bool>{false, false, false}));
+        QCOMPARE(form->FileToProgram, QString());
+        QCOMPARE(Log(), QString());
+    }
+
+    void storedTypeWithEmptyEntry()
+    {
+        WriteSettings(Settings({"/code/trox.hex", "", "", "ZLA", "1"}));
+        Start();
+        QVERIFY(!form->SelZLA->isEnabled());
+        QVERIFY(form->SelZLA->isChecked());
+        QVERIFY(form->Program->isEnabled());
+        QCOMPARE(form->FileToProgram, QString());
+        QCOMPARE(Log(), TwoLines("", ""));
+    }
+
+    void shortAndLongFiles()
+    {
+        // Three values: read failure; the paths stay, the controls keep their start state.
+        WriteSettings("\"/a.hex\"\r\n\"/b.hex\"\r\n\"/c.hex\"\r\n");
+        Start();
+        QCOMPARE(form->TROXFile, QString("/a.hex"));
+        QCOMPARE(form->ZLAFile, QString("/b.hex"));
+        QCOMPARE(form->ZLBFile, QString("/c.hex"));
+        QCOMPARE(Options(false), (QList<bool>{true, true, true}));
+        QCOMPARE(Options(true), (QList<bool>{false, false, false}));
+        QVERIFY(!form->Program->isEnabled());
+        QCOMPARE(form->Combopuerto->currentText(), QString("1"));
+        form->close();
+        QCOMPARE(SettingsBytes(), Settings({"/a.hex", "/b.hex", "/c.hex", "", "1"}));
+
+        // Lines after the fifth value are ignored and not written back.
+        WriteSettings(Settings({"", "", "/z.hex", "ZLB", "2", "extra"}));
+        Start();
+        QCOMPARE(Options(true), (QList<bool>{false, false, true}));
+        QCOMPARE(form->Combopuerto->currentText(), QString("2"));
+        QCOMPARE(SettingsBytes(), Settings({"", "", "/z.hex", "ZLB", "2"}));
+    }
+
+    void fileChoiceThenDriveType()
+    {
+        WriteSettings(Settings({"", "/z/zla.hex", "", "ZLA", "1"}));
+        Start();
+        dialog.answers = {QString("/t/new,1.hex")};
+        form->SelectTROX->click();
+
+        QCOMPARE(dialog.initDirs, QStringList{""});
+        QCOMPARE(dialog.filters, QStringList{"*.hex|*.hex"});
+        QCOMPARE(form->TROXFile, QString("/t/new,1.hex"));
+        QCOMPARE(form->FileToProgram, QString("/t/new,1.hex"));
+        QCOMPARE(form->DriveType, QString("TROX"));
+        QCOMPARE(form->Downloader().AlgoNames.at(4), QString("/t/new,1.hex"));
+        QCOMPARE(Options(false), (QList<bool>{true, true, false}));
+        QCOMPARE(Options(true), (QList<bool>{true, false, false}));
+        QVERIFY(form->Program->isEnabled());
+        QCOMPARE(form->fileText->text(), QString("/t/new,1.hex"));
+        QCOMPARE(form->Log().Text(), TwoLines("/t/new,1.hex", "/t/new,1.hex"));
+        QCOMPARE(SettingsBytes(), Settings({"/t/new,1.hex", "/z/zla.hex", "", "TROX", "1"}));
+
+        // Switching drive type takes that type's file; slot 4 keeps the chosen file.
+        form->SelZLA->click();
+        QCOMPARE(form->FileToProgram, QString("/z/zla.hex"));
+        QCOMPARE(form->Downloader().AlgoNames.at(4), QString("/t/new,1.hex"));
+        QCOMPARE(form->Log().Text(), TwoLines("/z/zla.hex", "/z/zla.hex"));
+        QCOMPARE(form->fileText->text(), QString("/z/zla.hex"));
+        QCOMPARE(SettingsBytes(), Settings({"/t/new,1.hex", "/z/zla.hex", "", "ZLA", "1"}));
+
+        // Choosing again for the selected type starts the dialog at its file, and reruns
+        // the choice even though the option is selected already.
+        dialog.answers = {QString("/z/other.hex")};
+        form->SelectZLA->click();
+        QCOMPARE(dialog.initDirs.last(), QString("/z/zla.hex"));
+        QCOMPARE(form->FileToProgram, QString("/z/other.hex"));
+        QCOMPARE(form->Log().Text(), TwoLines("/z/other.hex", "/z/other.hex"));
+
+        // The path with a comma reads back unchanged at the next start.
+        form->close();
+        Start();
+        QCOMPARE(form->TROXFile, QString("/t/new,1.hex"));
+        QCOMPARE(form->ZLAFile, QString("/z/other.hex"));
+        QCOMPARE(form->FileToProgram, QString("/z/other.hex"));
+    }
+
+    void cancelledDialogChangesNothing()
+    {
+        const QByteArray stored = Settings({"/t/trox.hex", "", "", "TROX", "1"});
+        WriteSettings(stored);
+        Start();
+        form->txtInfo->appendPlainText("operator's note");
+        const QString log = form->Log().Text();
+
+        dialog.answers = {std::nullopt};
+        form->SelectZLA->click();
+        QCOMPARE(dialog.initDirs.size(), 1);
+        QCOMPARE(form->ZLAFile, QString());
+        QCOMPARE(form->TROXFile, QString("/t/trox.hex"));
+        QCOMPARE(form->DriveType, QString("TROX"));
+        QCOMPARE(form->FileToProgram, QString("/t/trox.hex"));
+        QCOMPARE(form->Downloader().AlgoNames.at(4), QString("My Code "));
+        QCOMPARE(Options(false), (QList<bool>{true, false, false}));
+        QCOMPARE(Options(true), (QList<bool>{true, false, false}));
+        QVERIFY(form->Program->isEnabled());
+        QCOMPARE(form->fileText->text(), QString("/t/trox.hex"));
+        QCOMPARE(form->Log().Text(), log);
+        QCOMPARE(SettingsBytes(), stored);
+
+        // A cancel after an earlier choice does not hand that choice to another type.
+        dialog.answers = {QString("/t/second.hex"), std::nullopt};
+        form->SelectTROX->click();
+        form->SelectZLB->click();
+        QCOMPARE(form->ZLBFile, QString());
+        QVERIFY(!form->SelZLB->isEnabled());
+        QCOMPARE(form->FileToProgram, QString("/t/second.hex"));
+    }
+
+    void unstorableNameRefused()
+    {
+        const QByteArray stored = Settings({"/t/trox.hex", "", "", "TROX", "1"});
+        WriteSettings(stored);
+        Start();
+        const QString log = form->Log().Text();
+        dialog.answers = {QString("/t/a\"b.hex"), QString("/t/line\nbreak.hex")};
+        form->SelectZLB->click();
+        form->SelectZLB->click();
+        QCOMPARE(form->ZLBFile, QString());
+        QCOMPARE(form->FileToProgram, QString("/t/trox.hex"));
+        QCOMPARE(form->DriveType, QString("TROX"));
+        QCOMPARE(form->Downloader().AlgoNames.at(4), QString("My Code "));
+        QVERIFY(!form->SelZLB->isEnabled());
+        QCOMPARE(SettingsBytes(), stored);
+        const QStringList added = form->Log().Text().mid(log.size()).split(CRLF);
+        QCOMPARE(added.size(), 3); // an empty piece before each of the two lines
+        QVERIFY(added[1].startsWith("---- Cannot use /t/a\"b.hex"));
+        QVERIFY(added[2].startsWith("---- Cannot use /t/line\\nbreak.hex"));
+    }
+
+    void unwritableSettingsFile()
+    {
+        // A plain file stands where the settings folder should be.
+        QFile blocker(dir->filePath("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString path = dir->filePath("blocker/ZizUdederAdev11.cfg");
+        Start(path);
+        const QStringList lines = Log().split(CRLF, Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith("---- Cannot write the settings file " + path + ": "),
+                 qPrintable(lines[0]));
+        QVERIFY(lines[0].size() > QString("---- Cannot write the settings file " + path + ": ").size());
+
+        // The window goes on: a choice works and reports the failed save once more.
+        dialog.answers = {QString("/t/x.hex")};
+        form->SelectTROX->click();
+        QCOMPARE(form->FileToProgram, QString("/t/x.hex"));
+        QVERIFY(form->Program->isEnabled());
+        const QStringList after = Log().split(CRLF, Qt::SkipEmptyParts);
+        QCOMPARE(after.size(), 4); // two lines, a failed save inside the choice, one after
+        QCOMPARE(after[0], QString("/t/x.hex") + Loaded);
+        QVERIFY(after[2].startsWith("---- Cannot write the settings file "));
+    }
+
+    void completedDownload()
+    {
+        const QString flash = dir->filePath("flash.txt");
+        TargetSimProcess target;
+        QVERIFY(target.Start({"--flash-out", flash, "--timeout", "30", "--quiet-ms", "200"}));
+        const QString code = samples + "/sample.hex";
+        WriteSettings(Settings({code, "", "", "TROX", "2"}));
+        Start();
+
+        // Picking the simulated target's device from the list moves the port there.
+        form->Combopuerto->addItem(target.device);
+        const int entry = form->Combopuerto->count() - 1;
+        form->Combopuerto->setCurrentIndex(entry);
+        emit form->Combopuerto->activated(entry);
+        QVERIFY(form->MSComm1().IsOpen());
+        QCOMPARE(form->MSComm1().DeviceName(), target.device);
+
+        // Every line the download writes finds the download controls disabled.
+        QList<QList<bool>> seen;
+        connect(form->txtInfo, &QPlainTextEdit::textChanged, form.get(), [&] {
+            if (!form->txtInfo->toPlainText().isEmpty())
+                seen << DownloadControls();
+        });
+        form->Program->click();
+        QVERIFY(!seen.isEmpty());
+        QVERIFY(WaitUntil([&] { return !form->Downloader().Running(); }));
+        QVERIFY2(target.WaitFor("targetsim: download 1: complete"), qPrintable(target.Output()));
+        QCOMPARE(target.WaitForExit(), 0);
+        disconnect(form->txtInfo, nullptr, form.get(), nullptr);
+
+        const QList<bool> off{false, false, false, false, false};
+        for (int i = 0; i + 1 < seen.size(); ++i)
+            QCOMPARE(seen[i], off);
+        QCOMPARE(DownloadControls(), (QList<bool>{true, true, true, true, true}));
+        QCOMPARE(Options(false), (QList<bool>{true, false, false}));
+        QVERIFY(form->Log().Text().contains("------ DSP programmed in "));
+        QCOMPARE(form->DownloadProgress->maximum(), form->Image().ImageLength());
+        QCOMPARE(form->DownloadProgress->value(), form->DownloadProgress->maximum());
+
+        const auto written = TargetSimProcess::ReadFlash(flash);
+        const auto wanted = TargetSimProcess::CodeWords(code);
+        QVERIFY(!wanted.isEmpty());
+        QCOMPARE(written, wanted);
+    }
+
+    void failedDownloadKeepsControlsDisabled()
+    {
+        TargetSimProcess target;
+        QVERIFY(target.Start({"--wrong-echo", "700", "--timeout", "30", "--quiet-ms", "200"}));
+        const QString code = samples + "/sample.hex";
+        WriteSettings(Settings({code, "/z/zla.hex", "", "TROX", target.device}));
+        Start();
+        QVERIFY(form->MSComm1().IsOpen());
+
+        form->Program->click();
+        QCOMPARE(DownloadControls(), (QList<bool>{false, false, false, false, false}));
+        QVERIFY(WaitUntil([&] { return form->Log().Text().contains("Serial Communications Error"); }));
+        QTest::qWait(200);
+        QCOMPARE(DownloadControls(), (QList<bool>{false, false, false, false, false}));
+        QCOMPARE(Options(false), (QList<bool>{true, true, false}));
+        // The bar stays where the download stopped.
+        QVERIFY(form->DownloadProgress->value() > 0);
+        QVERIFY(form->DownloadProgress->value() < form->DownloadProgress->maximum());
+
+        // The options stay usable: a choice clears the log and writes its two lines.
+        form->SelZLA->click();
+        QCOMPARE(form->FileToProgram, QString("/z/zla.hex"));
+        QCOMPARE(form->Log().Text(), TwoLines("/z/zla.hex", "/z/zla.hex"));
+        QCOMPARE(DownloadControls(), (QList<bool>{false, false, false, false, false}));
+    }
+
+    void closingDuringDownload()
+    {
+        TargetSimProcess target;
+        QVERIFY(target.Start({"--silent-after", "300", "--timeout", "30", "--quiet-ms", "200"}));
+        WriteSettings(Settings({samples + "/sample.hex", "", "", "TROX", target.device}));
+        Start();
+        form->Program->click();
+        QVERIFY(WaitUntil([&] { return form->DownloadProgress->value() >= 300; }));
+        // The port text typed meanwhile is what the unload stores.
+        form->Combopuerto->setEditText("5");
+        form->close();
+        QVERIFY(!form->Downloader().Running());
+        QVERIFY(form->Log().Text().contains("window closed"));
+        QVERIFY(!form->MSComm1().IsOpen());
+        QCOMPARE(SettingsBytes(), Settings({samples + "/sample.hex", "", "", "TROX", "5"}));
+    }
+};
+
+QTEST_MAIN(TestMultiDrive)
+#include "tst_multidrive.moc"
