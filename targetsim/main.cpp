@@ -25,6 +25,9 @@ using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
 
 enum ExitCode { ExitOk = 0, ExitViolation = 1, ExitUsage = 2, ExitTimeout = 3, ExitSystem = 4 };
+// Not an exit code: the line was closed and a new one opened; the rest of what was read
+// from the old line is dropped.
+constexpr int LineReplaced = -2;
 
 // 10 bit times per byte at 38400 baud.
 const Clock::duration ByteTime =
@@ -219,7 +222,8 @@ int Simulator::EndSession(Clock::time_point now)
 }
 
 // The host has answered the echo after --hangup-after (or did not in time): pull the
-// cable, and lay a new one when more downloads are to come.
+// cable, and lay a new one when more downloads are to come. Returns an exit code, or
+// LineReplaced to go on.
 int Simulator::EndHangup(Clock::time_point now)
 {
     (void)now;
@@ -237,10 +241,10 @@ int Simulator::EndHangup(Clock::time_point now)
     ++download;
     NewSession();
     lastInput = Clock::now();
-    return -1;
+    return LineReplaced;
 }
 
-// Returns an exit code, or -1 to go on.
+// Returns an exit code, -1 to go on, or LineReplaced.
 int Simulator::HandleByte(std::uint8_t byte, Clock::time_point arrival)
 {
     if (!started) {
@@ -340,6 +344,8 @@ int Simulator::Run()
                 const int code = HandleByte(buffer[i], Arrival(readAt));
                 if (code >= 0)
                     return code;
+                if (code == LineReplaced)
+                    break;
             }
             if (n > 0)
                 continue;

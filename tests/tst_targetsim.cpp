@@ -577,16 +577,24 @@ void TestTargetSim::hangupClosesAndReopensLine()
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("ttyTarget"));
     Sim sim;
-    QVERIFY(sim.Start({"--hangup-after", "10", "--downloads", "2", "--link", link, "--quiet-ms", "50"}));
+    QVERIFY(sim.Start({"--hangup-after", "15", "--downloads", "2", "--link", link, "--quiet-ms", "50"}));
     QCOMPARE(QFile::symLinkTarget(link), sim.device);
     const QList<Block> six = TestImage(2);
     {
+        // Two bytes in one write after the last echo: the second must not reach the
+        // next download on the new line.
         Host host;
         QVERIFY(host.Open(link));
-        QCOMPARE(host.Play(six), QStringLiteral("line closed at image byte 11"));
+        QCOMPARE(host.Lock(), QString());
+        const QByteArray block2 = BlockBytes(six[2]);  // image bytes 14 to 23
+        QCOMPARE(host.SendBlocks(six.mid(0, 2)), QString());
+        QCOMPARE(host.SendBlock(block2.left(2)), QString());
+        QVERIFY(block2[3] != '\r');  // not a lock attempt
+        QCOMPARE(::write(host.fd, block2.constData() + 2, 2), ssize_t(2));
+        QCOMPARE(host.Receive(3000), -2);
     }
     QCOMPARE(sim.WaitForLine(QStringLiteral("download 1:")),
-             QStringLiteral("targetsim: download 1: failure injected (line closed after image byte 10)"));
+             QStringLiteral("targetsim: download 1: failure injected (line closed after image byte 15)"));
     const QString reopened = sim.WaitForLine(QStringLiteral("line reopened at "));
     const QString device = reopened.mid(reopened.indexOf(QLatin1String("/dev/")));
     QVERIFY2(device.startsWith(QLatin1String("/dev/")), qPrintable(reopened));
@@ -595,7 +603,7 @@ void TestTargetSim::hangupClosesAndReopensLine()
     // The second download hangs up the same way; then the simulator ends, removing its link.
     Host host;
     QVERIFY(host.Open(link));
-    QCOMPARE(host.Play(six), QStringLiteral("line closed at image byte 11"));
+    QCOMPARE(host.Play(six), QStringLiteral("line closed at image byte 16"));
     QVERIFY(!sim.WaitForLine(QStringLiteral("download 2: failure injected (line closed")).isEmpty());
     QCOMPARE(sim.Finish(), 0);
     QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
