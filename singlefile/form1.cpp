@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -40,8 +41,11 @@ Form1::Form1(const QString &settingsPath, FileDialog *dialog, const QString &app
     download = std::make_unique<Download>(*image, *log, *link, *this);
 
     connect(download.get(), &Download::Progress, this, [this](int echoed, int total) {
-        DownloadProgress->setRange(0, qMax(1, total));
-        DownloadProgress->setValue(echoed);
+        if (total <= 0)
+            return;
+        if (DownloadProgress->maximum() != total)
+            DownloadProgress->setRange(0, total);
+        DownloadProgress->setValue(qBound(0, echoed, total));
     });
     connect(Program, &QToolButton::clicked, this, &Form1::StartProgramming);
     connect(LoadProgram, &QToolButton::clicked, this, &Form1::ChooseFile);
@@ -110,8 +114,7 @@ void Form1::LoadSettings(const QString &appPath)
         QString reason;
         if (!SettingsFile::Write(settingsPath, {appPath, QStringLiteral("1")}, &reason,
                                  {false, true})) {
-            log->LogLine(QStringLiteral("---- Cannot write the settings file ") + settingsPath
-                         + QStringLiteral(": ") + reason);
+            LogWriteFailure(reason);
         }
         Combopuerto->setEditText(QStringLiteral("1"));
         return;
@@ -143,10 +146,13 @@ void Form1::ChooseFile()
         return;
     const QString chosen = Dialog->FileName;
     if (!SettingsFile::CanStore(chosen)) {
-        log->LogLine(QStringLiteral("---- Cannot use ") + chosen
-                     + QStringLiteral(": the settings file cannot hold this name (double quote, "
-                                      "line break or a character of another code page). "
-                                      "Rename the file and choose it again."));
+        // The name could not be written to the settings file and read back; it is not
+        // taken (and shown on one line).
+        QString shown = chosen;
+        shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+        shown.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+        log->LogLine(QStringLiteral("---- Cannot use ") + shown
+                     + QStringLiteral(": the settings file cannot hold this file name"));
         return;
     }
 
@@ -164,13 +170,20 @@ bool Form1::SaveSettings()
     QString reason;
     if (SettingsFile::Write(settingsPath, {FileToProgram, Combopuerto->currentText()}, &reason))
         return true;
-    log->LogLine(QStringLiteral("---- Cannot write the settings file ") + settingsPath
-                 + QStringLiteral(": ") + reason);
+    LogWriteFailure(reason);
     return false;
+}
+
+void Form1::LogWriteFailure(const QString &reason)
+{
+    log->LogLine(QStringLiteral("---- Cannot write the settings file ")
+                 + QDir::toNativeSeparators(settingsPath) + QStringLiteral(": ") + reason);
 }
 
 void Form1::StartProgramming()
 {
+    DownloadProgress->setRange(0, 1);
+    DownloadProgress->setValue(0);
     download->StartDownload(AppPath, FileToProgram);
 }
 
@@ -190,5 +203,5 @@ void Form1::closeEvent(QCloseEvent *event)
         SaveSettings();
         link->ClosePort();
     }
-    event->accept();
+    QWidget::closeEvent(event);
 }

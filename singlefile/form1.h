@@ -68,6 +68,7 @@ private:
     void LoadSettings(const QString &appPath);
     // The file choice of LoadProgram.
     void ChooseFile();
+    void LogWriteFailure(const QString &reason);
     void StartProgramming();
 
     const QString settingsPath;
