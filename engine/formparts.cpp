@@ -43,6 +43,12 @@ void SetUpWindow(QWidget *form, int widthTwips, int heightTwips)
 {
     form->setWindowTitle(QString::fromLatin1(WindowCaption));
     form->setWindowIcon(WindowIcon());
+    // The controls without a font of their own: "MS Sans Serif" 8 pt (the nearest font
+    // where it is missing), small enough for the button captions to fit.
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8);
+    form->setFont(font);
     // The controls have fixed places; the window does nothing on resize, so it is not
     // offered.
     form->setFixedSize(Px(widthTwips), Px(heightTwips));
