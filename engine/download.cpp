@@ -24,7 +24,7 @@ Download::Download(DownloadImage &image, StatusLog &log, SerialLink &link,
     clock.start();
     connect(&link, &SerialLink::Received, this, &Download::HandleInput);
     connect(&link, &SerialLink::PortLost, this, [this](const QString &reason) {
-        if (running)
+        if (Running())
             Abort(QStringLiteral("the port was lost (%1)").arg(reason));
     });
 }
@@ -65,6 +65,7 @@ void Download::StartDownload(const QString &AppPath, const QString &FileToProgra
     log.ClearLog();
     controls.EnableDownloadControls(false);
     running = true;
+    stopped = false;
     aborted = false;
     lastProgress = -1;
     DownloadState = WAIT_FOR_LOCK;
@@ -146,15 +147,16 @@ void Download::HandleInput(const QByteArray &InBuff)
                         + N(qint64(image.ImagePos)) + CRLF + QStringLiteral("Received ") + H(c)
                         + QStringLiteral(" instead of ") + H(expected)
                         + QStringLiteral(" EXITING"));
+            stopped = true;
         } else if (image.ImagePos < image.BlockEnds[image.BlockNum] - 1) {
             image.ImagePos += 1;
             ReportProgress();
-            link.SendByte(image.ImageBytes[image.ImagePos]);
+            Send(image.ImageBytes[image.ImagePos]);
         } else {
             log.LogAppend(QStringLiteral("Downloaded!"));
             DownloadState = WAIT_FOR_ACK;
             ReportProgress();
-            link.SendByte(EndMark);
+            Send(EndMark);
         }
         break;
     }
@@ -163,6 +165,7 @@ void Download::HandleInput(const QByteArray &InBuff)
         if (c != 0) {
             log.LogLine(CRLF + QStringLiteral("------ Did Not receive Acknowledge for Algo/Block")
                         + N(qint64(image.BlockNum)) + QStringLiteral(" Exiting"));
+            stopped = true;
             break;
         }
         image.BlockNum += 1;
@@ -171,7 +174,7 @@ void Download::HandleInput(const QByteArray &InBuff)
             log.LogLine(CRLF + QStringLiteral("------ Downloading ")
                         + AlgoNames.value(image.BlockNum));
             DownloadState = DOWNLOADING;
-            link.SendByte(image.ImageBytes[image.ImagePos]);
+            Send(image.ImageBytes[image.ImagePos]);
         } else if (image.BlockNum > image.LastBlock) {
             ReplyCount += 1;
             if (ReplyCount >= 3) {
@@ -183,11 +186,11 @@ void Download::HandleInput(const QByteArray &InBuff)
                 ReportProgress();
                 controls.EnableDownloadControls(true);
             }
-            link.SendByte(0x00);
+            Send(0x00);
         } else {
             log.LogLine(CRLF + QStringLiteral("Programing Block ") + N(qint64(image.BlockNum))
                         + QStringLiteral(" "));
-            link.SendByte(CarriageReturn);
+            Send(CarriageReturn);
             DownloadState = WAIT_FOR_MORE_BLOCKS;
         }
         break;
@@ -195,15 +198,16 @@ void Download::HandleInput(const QByteArray &InBuff)
     case WAIT_FOR_MORE_BLOCKS:
         if (c != CarriageReturn) {
             log.LogLine(CRLF + QStringLiteral("------ Failed at WAIT_FOR_MORE_BLOCKS. Ending"));
+            stopped = true;
             break;
         }
         ReplyCount += 1;
         if (ReplyCount == 2) {
             ReplyCount = 0;
             DownloadState = DOWNLOADING;
-            link.SendByte(image.ImageBytes[image.ImagePos]);
+            Send(image.ImageBytes[image.ImagePos]);
         } else {
-            link.SendByte(CarriageReturn);
+            Send(CarriageReturn);
         }
         break;
 
@@ -212,9 +216,16 @@ void Download::HandleInput(const QByteArray &InBuff)
     }
 }
 
+void Download::Send(quint8 value)
+{
+    // A byte that moves the exchange on (a late reply after a failure) resumes it.
+    stopped = false;
+    link.SendByte(value);
+}
+
 void Download::Abort(const QString &reason)
 {
-    if (!running)
+    if (!Running())
         return;
     aborted = inLockWait;
     running = false;

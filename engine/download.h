@@ -52,9 +52,9 @@ public:
     // sent, the reason is logged and the download controls are enabled again.
     void Abort(const QString &reason);
 
-    // True from the press of Program until completion, lock failure or abort; a
-    // download that stopped on a transfer failure stays "running" (controls disabled).
-    bool Running() const { return running; }
+    // True from the press of Program until completion, lock failure, abort or a
+    // transfer failure (after which the controls stay disabled all the same).
+    bool Running() const { return running && !stopped; }
 
     // Steady clock in seconds.
     double Clock() const;
@@ -72,6 +72,7 @@ signals:
 
 private:
     void End(const QString &message);
+    void Send(quint8 value);
     void ReportProgress();
 
     DownloadImage &image;
@@ -80,6 +81,7 @@ private:
     DownloadControls &controls;
     QElapsedTimer clock;
     bool running = false;
+    bool stopped = false;
     bool inLockWait = false;
     bool aborted = false;
     int lastProgress = -1;
