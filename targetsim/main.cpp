@@ -141,7 +141,7 @@ int Simulator::Finish(int code)
     } else if (finished > 0) {
         Print("summary: %s", lastSummary.c_str());
     } else {
-        Print("summary: no download: 0 bytes received");
+        Print("summary: no download received: 0 bytes received");
     }
     if (!opt.link.empty())
         RemoveLink(opt.link, line.Device());

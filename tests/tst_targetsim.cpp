@@ -742,7 +742,7 @@ void TestTargetSim::usageErrorsAndTimeout()
     QCOMPARE(sim.WaitForLine(QStringLiteral("timeout")),
              QStringLiteral("targetsim: timeout: nothing received for 0.3 seconds"));
     QCOMPARE(sim.Finish(), 3);
-    QVERIFY(sim.AllOutput().endsWith(QLatin1String("targetsim: summary: no download: 0 bytes received")));
+    QVERIFY(sim.AllOutput().endsWith(QLatin1String("targetsim: summary: no download received: 0 bytes received")));
 }
 
 void TestTargetSim::stopSignalPrintsSummary()
