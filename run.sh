@@ -2,7 +2,8 @@
 # Set-up and entry point for a fresh Debian 12 machine.
 #
 #   ./run.sh test          install what is missing, build, run every test (plain build,
-#                          then a second build with AddressSanitizer and UBSan)
+#                          then a second build with AddressSanitizer and UBSan, then
+#                          the fuzz targets for a bounded time each)
 #   ./run.sh demo          install, build, and run OrvantBootLoader11 against the
 #                          simulated target
 #   ./run.sh demo single   the same with OrvantBootLoader
@@ -60,6 +61,8 @@ case "$cmd" in
     build build-asan -DORVANT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     echo "== Tests under the sanitizers"
     run_tests build-asan
+    echo "== Fuzzing (libFuzzer with AddressSanitizer and UBSan, about 30 s a target)"
+    "$here/fuzz/run.sh"
     ;;
   demo)
     install_packages
