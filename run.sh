@@ -8,6 +8,8 @@
 #                          simulated target
 #   ./run.sh demo single   the same with OrvantBootLoader
 #   ./run.sh build         install and build only
+#   ./run.sh package       build the Debian package, install it, check that both
+#                          installed programs start
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -70,8 +72,30 @@ case "$cmd" in
     shift || true
     exec "$here/tools/demo.sh" "$here/build" "$@"
     ;;
+  package)
+    install_packages
+    build build -DCMAKE_BUILD_TYPE=Release
+    rm -f build/orvant-bootloader_*.deb
+    (cd build && cpack -G DEB >/dev/null)
+    deb="$(ls "$here"/build/orvant-bootloader_*.deb)"
+    echo "== Installing $deb"
+    sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$deb" >/dev/null
+    # Each installed program must come up and keep running until it is stopped.
+    config="$(mktemp -d)"
+    for program in OrvantBootLoader11 OrvantBootLoader; do
+      status=0
+      XDG_CONFIG_HOME="$config" QT_QPA_PLATFORM=offscreen timeout 3 "/usr/bin/$program" \
+        >"$config/$program.log" 2>&1 || status=$?
+      if [ "$status" -ne 124 ]; then
+        echo "$program did not start (status $status):"; cat "$config/$program.log"; exit 1
+      fi
+      echo "   /usr/bin/$program starts"
+    done
+    rm -rf "$config"
+    ;;
   *)
-    echo "usage: $0 test | demo [single] | build" >&2
+    echo "usage: $0 test | demo [single] | build | package" >&2
     exit 2
     ;;
 esac
