@@ -32,8 +32,9 @@ constexpr int LineReplaced = -2;
 // 10 bit times per byte at 38400 baud.
 const Clock::duration ByteTime =
     std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(10.0 / 38400));
-// The host's lock attempts come about 100 ms apart: a shorter gap does not mean it gave up.
-constexpr long MinLockQuietMs = 300;
+// The host's lock attempts come about 100 ms apart, more on a busy machine: only a gap
+// well beyond that means it has given up.
+constexpr long MinLockQuietMs = 1000;
 // How long a hang-up waits for the host's answer to the last echo.
 constexpr long MinHangupWaitMs = 1000;
 
