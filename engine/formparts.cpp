@@ -1,5 +1,11 @@
 #include "formparts.h"
 
+#include "filedialog.h"
+#include "settingsfile.h"
+#include "statuslog.h"
+
+#include <QDir>
+
 #include "seriallink.h"
 
 #include <QComboBox>
@@ -188,6 +194,41 @@ QIcon WindowIcon()
 {
     InitImages();
     return QIcon(QStringLiteral(":/images/window.svg"));
+}
+
+const char *const Loaded = "    ======> Loaded!!! ";
+const char *const ReadyToProgram = "    ======> Ready to Program!!! ";
+
+bool ChooseCodeFile(FileDialog &dialog, const QString &initDir, StatusLog &log, QString &chosen)
+{
+    dialog.InitDir = initDir;
+    dialog.Filter = QStringLiteral("*.hex|*.hex");
+    // A cancelled dialog changes nothing, the log included.
+    if (!dialog.ShowOpen())
+        return false;
+    if (!SettingsFile::CanStore(dialog.FileName)) {
+        // The name could not be written to the settings file and read back: it is not
+        // taken. Line breaks in it are shown escaped, so the message stays one line.
+        QString shown = dialog.FileName;
+        shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+        shown.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+        log.LogLine(QStringLiteral("---- Cannot use ") + shown
+                    + QStringLiteral(": the settings file cannot hold this file name"));
+        return false;
+    }
+    chosen = dialog.FileName;
+    return true;
+}
+
+bool SaveSettingsFile(const QString &path, const QStringList &values, StatusLog &log,
+                      const QVector<bool> &raw)
+{
+    QString reason;
+    if (SettingsFile::Write(path, values, &reason, raw))
+        return true;
+    log.LogLine(QStringLiteral("---- Cannot write the settings file ") + QDir::toNativeSeparators(path)
+                + QStringLiteral(": ") + reason);
+    return false;
 }
 
 } // namespace FormParts

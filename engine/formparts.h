@@ -4,8 +4,11 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
+class FileDialog;
 class QComboBox;
+class StatusLog;
 class QFont;
 class QLabel;
 class QLineEdit;
@@ -63,5 +66,18 @@ QToolButton *MakePictureButton(QWidget *parent, const QString &name, const QStri
 QIcon FloppyPicture();
 QIcon ProgramPicture();
 QIcon WindowIcon();
+
+// The file status texts that follow a path in the log.
+extern const char *const Loaded;          // "    ======> Loaded!!! "
+extern const char *const ReadyToProgram;  // "    ======> Ready to Program!!! "
+
+// Shows the file-open dialog for a code file (filter *.hex), starting from initDir.
+// Returns true with the chosen path in chosen; false when the dialog was cancelled, or
+// when the path cannot be kept in a settings file, which is refused with one log line.
+bool ChooseCodeFile(FileDialog &dialog, const QString &initDir, StatusLog &log, QString &chosen);
+
+// Writes a settings file; a failure gives one log line with the path and the reason.
+bool SaveSettingsFile(const QString &path, const QStringList &values, StatusLog &log,
+                      const QVector<bool> &raw = {});
 
 } // namespace FormParts

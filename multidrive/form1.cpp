@@ -22,9 +22,8 @@
 using FormParts::TwipsRect;
 
 namespace {
-const QString Loaded = QStringLiteral("    ======> Loaded!!! ");
-const QString Ready = QStringLiteral("    ======> Ready to Program!!! ");
-const QString HexFilter = QStringLiteral("*.hex|*.hex");
+const QLatin1String Loaded(FormParts::Loaded);
+const QLatin1String Ready(FormParts::ReadyToProgram);
 constexpr int SettingsValues = 5;
 } // namespace
 
@@ -204,22 +203,9 @@ void Form1::ChooseDriveType(int type)
 void Form1::ChooseFile(int type)
 {
     const DriveEntry &drive = drives[type];
-    Dialog->InitDir = *drive.file;
-    Dialog->Filter = HexFilter;
-    // A cancelled dialog changes nothing at all.
-    if (!Dialog->ShowOpen())
+    QString chosen;
+    if (!FormParts::ChooseCodeFile(*Dialog, *drive.file, *log, chosen))
         return;
-    const QString chosen = Dialog->FileName;
-    if (!SettingsFile::CanStore(chosen)) {
-        // The name could not be written to the settings file and read back; keep it out
-        // of the stored entries (shown on one line).
-        QString shown = chosen;
-        shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
-        shown.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-        log->LogLine(QStringLiteral("---- Cannot use ") + shown
-                     + QStringLiteral(": the settings file cannot hold this file name"));
-        return;
-    }
 
     log->ClearLog();
     DriveType = drive.word;
@@ -233,11 +219,8 @@ void Form1::ChooseFile(int type)
 
 void Form1::SaveSettings()
 {
-    const QStringList values{TROXFile, ZLAFile, ZLBFile, DriveType, Combopuerto->currentText()};
-    QString reason;
-    if (!SettingsFile::Write(settingsPath, values, &reason))
-        log->LogLine(QStringLiteral("---- Cannot write the settings file ")
-                     + QDir::toNativeSeparators(settingsPath) + QStringLiteral(": ") + reason);
+    FormParts::SaveSettingsFile(
+        settingsPath, {TROXFile, ZLAFile, ZLBFile, DriveType, Combopuerto->currentText()}, *log);
 }
 
 void Form1::EnableDownloadControls(bool enabled)

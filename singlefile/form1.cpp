@@ -21,8 +21,6 @@ using FormParts::TwipsRect;
 
 namespace {
 constexpr int SettingsCount = 2;
-const QString Loaded = QStringLiteral("    ======> Loaded!!! ");
-const QString ReadyToProgram = QStringLiteral("    ======> Ready to Program!!! ");
 } // namespace
 
 Form1::Form1(const QString &settingsPath, FileDialog *dialog, const QString &appPath,
@@ -111,11 +109,8 @@ void Form1::LoadSettings(const QString &appPath)
     switch (read.status) {
     case SettingsFile::ReadStatus::Missing: {
         // A first start: the program's folder and the first port, the port bare.
-        QString reason;
-        if (!SettingsFile::Write(settingsPath, {appPath, QStringLiteral("1")}, &reason,
-                                 {false, true})) {
-            LogWriteFailure(reason);
-        }
+        FormParts::SaveSettingsFile(settingsPath, {appPath, QStringLiteral("1")}, *log,
+                                    {false, true});
         Combopuerto->setEditText(QStringLiteral("1"));
         return;
     }
@@ -134,32 +129,19 @@ void Form1::LoadSettings(const QString &appPath)
     Program->setEnabled(true);
     fileText->setText(FileToProgram);
     if (!FileToProgram.isEmpty())
-        log->LogLine(FileToProgram + ReadyToProgram);
+        log->LogLine(FileToProgram + QLatin1String(FormParts::ReadyToProgram));
 }
 
 void Form1::ChooseFile()
 {
-    Dialog->InitDir = FileToProgram;
-    Dialog->Filter = QStringLiteral("*.hex|*.hex");
-    // A cancelled dialog leaves everything as it was, the log too.
-    if (!Dialog->ShowOpen())
+    QString chosen;
+    if (!FormParts::ChooseCodeFile(*Dialog, FileToProgram, *log, chosen))
         return;
-    const QString chosen = Dialog->FileName;
-    if (!SettingsFile::CanStore(chosen)) {
-        // The name could not be written to the settings file and read back; it is not
-        // taken (and shown on one line).
-        QString shown = chosen;
-        shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
-        shown.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-        log->LogLine(QStringLiteral("---- Cannot use ") + shown
-                     + QStringLiteral(": the settings file cannot hold this file name"));
-        return;
-    }
 
     log->ClearLog();
     FileToProgram = chosen;
     Program->setEnabled(true);
-    log->LogLine(FileToProgram + Loaded);
+    log->LogLine(FileToProgram + QLatin1String(FormParts::Loaded));
     fileText->setText(FileToProgram);
     download->AlgoNames[4] = chosen;
     SaveSettings();
@@ -167,17 +149,8 @@ void Form1::ChooseFile()
 
 bool Form1::SaveSettings()
 {
-    QString reason;
-    if (SettingsFile::Write(settingsPath, {FileToProgram, Combopuerto->currentText()}, &reason))
-        return true;
-    LogWriteFailure(reason);
-    return false;
-}
-
-void Form1::LogWriteFailure(const QString &reason)
-{
-    log->LogLine(QStringLiteral("---- Cannot write the settings file ")
-                 + QDir::toNativeSeparators(settingsPath) + QStringLiteral(": ") + reason);
+    return FormParts::SaveSettingsFile(settingsPath, {FileToProgram, Combopuerto->currentText()},
+                                       *log);
 }
 
 void Form1::StartProgramming()

@@ -68,7 +68,6 @@ private:
     void LoadSettings(const QString &appPath);
     // The file choice of LoadProgram.
     void ChooseFile();
-    void LogWriteFailure(const QString &reason);
     void StartProgramming();
 
     const QString settingsPath;
