@@ -159,6 +159,10 @@ void Simulator::NewSession()
 
 Clock::time_point Simulator::Arrival(Clock::time_point readAt)
 {
+    // Bytes read together crossed the line one after the other; without the wire-time
+    // model they arrive when they are read, or the clock would run ahead of real time.
+    if (!opt.baudTime)
+        return lastArrival = readAt;
     lastArrival = std::max(readAt, lastArrival + ByteTime);
     return lastArrival;
 }
