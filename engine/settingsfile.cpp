@@ -9,9 +9,10 @@ namespace SettingsFile {
 
 namespace {
 
+// The blanks trimmed around a bare value, so a value never starts with one.
 bool IsBlank(char c)
 {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
 bool IsLineEnd(char c)
@@ -124,6 +125,15 @@ bool CanStore(const QString &value)
     return QString::fromLocal8Bit(value.toLocal8Bit()) == value;
 }
 
+bool CanStoreBare(const QString &value)
+{
+    if (value.isEmpty() || value.startsWith(QLatin1Char('"')) || value.contains(QLatin1Char(','))
+        || value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'))
+        || value.trimmed() != value)
+        return false;
+    return QString::fromLocal8Bit(value.toLocal8Bit()) == value;
+}
+
 bool Write(const QString &path, const QStringList &values, QString *reason,
            const QVector<bool> &raw)
 {
@@ -133,9 +143,13 @@ bool Write(const QString &path, const QStringList &values, QString *reason,
         return false;
     };
 
+    // A value with a double quote inside (read bare from a hand-edited file, or a typed
+    // port text) cannot go between quotes; it goes out bare when it reads back unchanged
+    // that way, so one odd value neither blocks every later save nor gets lost.
+    QVector<bool> bare(values.size());
     for (int i = 0; i < values.size(); ++i) {
-        const bool bare = i < raw.size() && raw[i];
-        if (!bare && !CanStore(values[i]))
+        bare[i] = (i < raw.size() && raw[i]) || (!CanStore(values[i]) && CanStoreBare(values[i]));
+        if (!bare[i] && !CanStore(values[i]))
             return fail(QStringLiteral("the value \"%1\" cannot be stored").arg(values[i]));
     }
 
@@ -146,7 +160,7 @@ bool Write(const QString &path, const QStringList &values, QString *reason,
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
-    const QByteArray bytes = Format(values, raw);
+    const QByteArray bytes = Format(values, bare);
     // The explicit flush matters: a failure while the buffer is written out at commit()
     // goes unnoticed there and would leave a cut-off file in the old one's place.
     if (file.write(bytes) != bytes.size() || !file.flush()) {

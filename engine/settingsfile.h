@@ -35,7 +35,8 @@ QStringList Parse(const QByteArray &bytes, int count);
 
 // Writes the values, each quoted unless raw[i] is true, each line ended by CR LF. The
 // file is replaced atomically (a temporary file renamed over the old one), so a failure
-// leaves the old file as it was; the folder is created when missing. A quoted value that
+// leaves the old file as it was; the folder is created when missing. A value that cannot
+// be quoted but reads back unchanged bare (CanStoreBare) is written bare; any other value
 // the file cannot hold is refused before anything is written. On failure returns false
 // and puts the reason into *reason.
 bool Write(const QString &path, const QStringList &values, QString *reason = nullptr,
@@ -47,5 +48,10 @@ QByteArray Format(const QStringList &values, const QVector<bool> &raw = {});
 // Whether a value can be stored quoted and read back unchanged: no double quote, carriage
 // return or line feed, and representable in the local 8-bit encoding.
 bool CanStore(const QString &value);
+
+// Whether a value can be stored without quotes and read back unchanged: not empty, no
+// leading quote, comma, line break or surrounding blanks, representable in the local
+// 8-bit encoding.
+bool CanStoreBare(const QString &value);
 
 } // namespace SettingsFile

@@ -1,6 +1,6 @@
 // The settings file reader of both programs (five values and two values) on arbitrary
-// file contents, and the round trip of what it reads: every value that can be stored
-// is written and read back unchanged.
+// file contents, and the round trip of what it reads: every value that can be stored,
+// quoted or bare, is written and read back unchanged.
 #include "fuzzcommon.h"
 #include "settingsfile.h"
 
@@ -21,12 +21,14 @@ void Check(const QByteArray &bytes, int count)
 
     QStringList storable;
     for (const QString &value : values) {
-        if (SettingsFile::CanStore(value))
+        if (SettingsFile::CanStore(value) || SettingsFile::CanStoreBare(value))
             storable << value;
+        // Only an unclosed quote running over a line end gives a value no form can hold.
+        else
+            FUZZ_REQUIRE(value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n')));
     }
     if (storable.isEmpty())
         return;
-    FUZZ_REQUIRE(SettingsFile::Parse(SettingsFile::Format(storable), int(storable.size())) == storable);
     QString reason;
     FUZZ_REQUIRE(SettingsFile::Write(savedPath, storable, &reason));
     const SettingsFile::ReadResult back = SettingsFile::Read(savedPath, int(storable.size()));

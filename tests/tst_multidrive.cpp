@@ -409,6 +409,20 @@ private slots:
         QVERIFY(added[2].startsWith("---- Cannot use /t/line\\nbreak.hex"));
     }
 
+    void handEditedValueDoesNotBlockSaves()
+    {
+        // A bare value with a quote inside, as a hand edit may leave it: the new choice and
+        // the odd value are both kept.
+        WriteSettings("\"/t/trox.hex\"\r\n/t/z\"a\".hex\r\n\"\"\r\n\"TROX\"\r\n\"1\"\r\n");
+        Start();
+        QCOMPARE(form->ZLAFile, QString("/t/z\"a\".hex"));
+        dialog.answers = {QString("/t/zlb.hex")};
+        form->SelectZLB->click();
+        QVERIFY(!Log().contains("Cannot write"));
+        QCOMPARE(SettingsBytes(), QByteArray("\"/t/trox.hex\"\r\n/t/z\"a\".hex\r\n\"/t/zlb.hex\"\r\n"
+                                             "\"ZLB\"\r\n\"1\"\r\n"));
+    }
+
     void unwritableSettingsFile()
     {
         // A plain file stands where the settings folder should be.

@@ -145,16 +145,46 @@ private slots:
         QVERIFY(!SettingsFile::CanStore(QString(QChar(0xD800)))); // lone surrogate
     }
 
+    void quoteInsideBareValueSurvivesSaves()
+    {
+        // A hand-edited file holds a bare value with a quote inside. It is read as it
+        // stands, and saving it again writes it bare so it reads back unchanged instead of
+        // making every later save fail.
+        const QString path = WriteRaw("edited.cfg", "\"/a.hex\"\r\n/b\"x\".hex\r\n\"\"\r\n\"TROX\"\r\n3\r\n");
+        const auto read = SettingsFile::Read(path, 5);
+        QCOMPARE(read.status, ReadStatus::Ok);
+        QCOMPARE(read.values, (QStringList{"/a.hex", "/b\"x\".hex", "", "TROX", "3"}));
+        QString reason;
+        QVERIFY2(SettingsFile::Write(path, read.values, &reason), qPrintable(reason));
+        QCOMPARE(Bytes(path),
+                 QByteArray("\"/a.hex\"\r\n/b\"x\".hex\r\n\"\"\r\n\"TROX\"\r\n\"3\"\r\n"));
+        QCOMPARE(SettingsFile::Read(path, 5).values, read.values);
+
+        // Whatever the reader takes from a line without an unclosed quote, the writer can
+        // store again.
+        const QByteArray odd[] = {"a\"b", "x\"\"", " q\"r \t", "\v\f x\"y\f", "1\"2\"3,\"4\""};
+        for (const QByteArray &bytes : odd) {
+            const QStringList values = SettingsFile::Parse(bytes + "\r\n", 1);
+            QCOMPARE(values.size(), 1);
+            const QString again = dir.filePath("again.cfg");
+            QVERIFY2(SettingsFile::Write(again, values, &reason), bytes.constData());
+            QCOMPARE(SettingsFile::Read(again, 1).values, values);
+        }
+    }
+
     void failedWriteKeepsOldFile()
     {
         const QString path = WriteRaw("keep.cfg", "\"old\"\r\n\"1\"\r\n");
         const QByteArray before = Bytes(path);
 
-        // A value the file cannot hold is refused before anything is written.
+        // A value the file cannot hold either way is refused before anything is written.
         QString reason;
-        QVERIFY(!SettingsFile::Write(path, {"bad\"name", "1"}, &reason));
-        QVERIFY(!reason.isEmpty());
-        QCOMPARE(Bytes(path), before);
+        for (const QString &bad : {QString("\"bad"), QString("a\"b,c"), QString("a\"b\nc")}) {
+            reason.clear();
+            QVERIFY(!SettingsFile::Write(path, {bad, "1"}, &reason));
+            QVERIFY(!reason.isEmpty());
+            QCOMPARE(Bytes(path), before);
+        }
 
         // The folder cannot be created: a plain file stands in its place.
         WriteRaw("plain", "x");
