@@ -117,21 +117,26 @@ QByteArray Format(const QStringList &values, const QVector<bool> &raw)
     return bytes;
 }
 
+namespace {
+
+// A value that fits on one line and survives the local 8-bit encoding.
+bool FitsOneLine(const QString &value)
+{
+    return !value.contains(QLatin1Char('\r')) && !value.contains(QLatin1Char('\n'))
+        && QString::fromLocal8Bit(value.toLocal8Bit()) == value;
+}
+
+} // namespace
+
 bool CanStore(const QString &value)
 {
-    if (value.contains(QLatin1Char('"')) || value.contains(QLatin1Char('\r'))
-        || value.contains(QLatin1Char('\n')))
-        return false;
-    return QString::fromLocal8Bit(value.toLocal8Bit()) == value;
+    return !value.contains(QLatin1Char('"')) && FitsOneLine(value);
 }
 
 bool CanStoreBare(const QString &value)
 {
-    if (value.isEmpty() || value.startsWith(QLatin1Char('"')) || value.contains(QLatin1Char(','))
-        || value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'))
-        || value.trimmed() != value)
-        return false;
-    return QString::fromLocal8Bit(value.toLocal8Bit()) == value;
+    return !value.isEmpty() && !value.startsWith(QLatin1Char('"'))
+        && !value.contains(QLatin1Char(',')) && value.trimmed() == value && FitsOneLine(value);
 }
 
 bool Write(const QString &path, const QStringList &values, QString *reason,
@@ -148,9 +153,13 @@ bool Write(const QString &path, const QStringList &values, QString *reason,
     // that way, so one odd value neither blocks every later save nor gets lost.
     QVector<bool> bare(values.size());
     for (int i = 0; i < values.size(); ++i) {
-        bare[i] = (i < raw.size() && raw[i]) || (!CanStore(values[i]) && CanStoreBare(values[i]));
-        if (!bare[i] && !CanStore(values[i]))
-            return fail(QStringLiteral("the value \"%1\" cannot be stored").arg(values[i]));
+        if (i < raw.size() && raw[i])
+            bare[i] = true;
+        else if (!CanStore(values[i])) {
+            if (!CanStoreBare(values[i]))
+                return fail(QStringLiteral("the value \"%1\" cannot be stored").arg(values[i]));
+            bare[i] = true;
+        }
     }
 
     const QString folder = QFileInfo(path).absolutePath();
