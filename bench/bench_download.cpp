@@ -3,16 +3,12 @@
 // wire time of 38400 baud, against the floor of a plain lock-step loop with no toolkit.
 //
 //   bench_download [words]      (default 32768)
-#include "download.h"
-#include "downloadimage.h"
+#include "engine.h"
 #include "plainloop.h"
-#include "seriallink.h"
-#include "statuslog.h"
 #include "targetsimprocess.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -20,16 +16,6 @@
 #include <memory>
 
 namespace {
-
-struct Engine : DownloadControls
-{
-    QPlainTextEdit box;
-    StatusLog log{&box};
-    std::unique_ptr<DownloadImage> image = std::make_unique<DownloadImage>();
-    SerialLink link{log};
-    Download download{*image, log, link, *this};
-    void EnableDownloadControls(bool) override {}
-};
 
 struct Result
 {
@@ -88,8 +74,7 @@ void Report(const char *what, long bytes, double seconds)
 int main(int argc, char **argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     const int words = argc > 1 ? std::atoi(argv[1]) : 32768;
 
     QTemporaryDir dir;

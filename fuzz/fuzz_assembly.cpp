@@ -6,7 +6,6 @@
 #include "statuslog.h"
 
 #include <QDir>
-#include <QPlainTextEdit>
 
 #include <memory>
 
@@ -14,8 +13,7 @@ namespace {
 
 struct State
 {
-    QPlainTextEdit box;
-    StatusLog log{&box};
+    StatusLog log;
     std::unique_ptr<DownloadImage> image = std::make_unique<DownloadImage>();
     QString names[5];
 };
@@ -26,7 +24,6 @@ State *state = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    fuzz::StartApplication();
     state = new State;
     for (int i = 0; i < 4; ++i)
         state->names[i] = QLatin1String(SupportFileNames[i]);

@@ -8,7 +8,6 @@
 #include "fuzzcommon.h"
 #include "statuslog.h"
 
-#include <QPlainTextEdit>
 
 #include <cstring>
 #include <memory>
@@ -19,8 +18,7 @@ constexpr quint8 Fill = 0x5A;
 
 struct State
 {
-    QPlainTextEdit box;
-    StatusLog log{&box};
+    StatusLog log;
     std::unique_ptr<DownloadImage> image = std::make_unique<DownloadImage>();
     std::unique_ptr<DownloadImage> before = std::make_unique<DownloadImage>();
     QString path;
@@ -46,7 +44,6 @@ void Prefill(DownloadImage &image, int blocks, int bytes)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    fuzz::StartApplication();
     state = new State;
     state->path = fuzz::Scratch().filePath(QStringLiteral("input.hex"));
     return 0;

@@ -1,15 +1,9 @@
 #pragma once
-// Shared parts of the fuzz targets: a headless application for the status log, a scratch
-// folder for the files each input becomes, and a check that stops the run on a broken
-// rule (libFuzzer saves the input that broke it).
+// Shared parts of the fuzz targets: a scratch folder for the files each input becomes, and
+// a check that stops the run on a broken rule (libFuzzer saves the input that broke it).
 
 #include "downloadimage.h"
 
-#include <QApplication>
-#include <QPlainTextEdit>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTextLayout>
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -28,20 +22,6 @@
     } while (0)
 
 namespace fuzz {
-
-// The widgets of the status log need an application; created once, without a display.
-inline void StartApplication()
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char *argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    // The first text shown loads the fonts; do it now, not inside the first input.
-    QPlainTextEdit box;
-    box.appendPlainText(QStringLiteral("fuzz"));
-    box.document()->firstBlock().layout();
-}
 
 inline const QTemporaryDir &Scratch()
 {

@@ -1,66 +1,16 @@
 // Downloads end to end: the engine on a real pseudo-terminal against the simulated target.
-#include "download.h"
-#include "downloadimage.h"
-#include "seriallink.h"
-#include "statuslog.h"
+#include "engine.h"
+#include "files.h"
 #include "targetsimprocess.h"
 
 #include <QFile>
-#include <QPlainTextEdit>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
-
 const QString CRLF = QStringLiteral("\r\n");
-
-// One engine as a window holds it, with the download controls recorded.
-struct Engine : DownloadControls
-{
-    QPlainTextEdit box;
-    StatusLog log{&box};
-    std::unique_ptr<DownloadImage> image = std::make_unique<DownloadImage>();
-    SerialLink link{log};
-    Download download{*image, log, link, *this};
-    QList<bool> enabling;
-
-    void EnableDownloadControls(bool enabled) override { enabling << enabled; }
-
-    // The log with the elapsed time replaced by "E".
-    QString Text() const
-    {
-        QString text = log.Text();
-        text.replace(QRegularExpression("DSP programmed in ( [0-9.]{1,5}) Seconds"),
-                     "DSP programmed in E Seconds");
-        return text;
-    }
-
-    // The log from the programming line on (the loader's lines are tested on their own).
-    QString Protocol() const
-    {
-        const QString text = Text();
-        return text.mid(text.indexOf(CRLF + CRLF + "------ Programming ------"));
-    }
-};
-
-QString Segment(int address, const QStringList &words)
-{
-    return QString::number(words.size(), 16) + CRLF + QString::number(address, 16) + CRLF + "0000"
-         + CRLF + words.join(CRLF) + CRLF;
-}
-
-// A boot-table file of the given segments (address, words) and closing line.
-QByteArray BootTable(const QList<QPair<int, QStringList>> &segments, const QString &closing = "0000")
-{
-    QString text = "10AA" + CRLF;
-    for (const auto &segment : segments)
-        text += Segment(segment.first, segment.second);
-    return (text + "0" + CRLF + closing + CRLF).toLatin1();
-}
-
 } // namespace
 
 class TestDownload : public QObject
@@ -73,25 +23,18 @@ private:
     std::unique_ptr<Engine> engine;
     std::unique_ptr<TargetSimProcess> target;
 
-    void WriteFile(const QString &path, const QByteArray &bytes)
-    {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
-
     // Four one-word support files (blocks 0 to 3 of 6 bytes each) and a code file of
     // codeBlocks one-word segments, so every block is 6 bytes long.
     void WriteSmallFiles(int codeBlocks)
     {
         for (int i = 0; i < 4; ++i)
-            WriteFile(dir.filePath(SupportFileNames[i]),
-                      BootTable({{0x10 * i, {QString::number(0xA0 + i, 16)}}}, "support"));
-        QList<QPair<int, QStringList>> segments;
+            QVERIFY(WriteFile(dir.filePath(SupportFileNames[i]),
+                              BootTable({{quint16(0x10 * i), {quint16(0xA0 + i)}}}, "support")));
+        QList<Segment> segments;
         for (int k = 0; k < codeBlocks; ++k)
-            segments.append({0x8000 + 0x100 * k, {QString::number(0x1D00 + k, 16)}});
+            segments.append(Segment{quint16(0x8000 + 0x100 * k), {quint16(0x1D00 + k)}});
         code = dir.filePath("code.hex");
-        WriteFile(code, BootTable(segments, "end"));
+        QVERIFY(WriteFile(code, BootTable(segments, "end")));
     }
 
     // Starts targetsim and opens its line; the flash it programs goes to flash.txt.
@@ -115,7 +58,7 @@ private:
         QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath("flash.txt")),
                  TargetSimProcess::CodeWords(code));
         QCOMPARE(engine->enabling, QList<bool>({false, true}));
-        QCOMPARE(engine->download.DownloadState, qint32(WAIT_FOR_LOCK));
+        QCOMPARE(engine->download.DownloadState(), qint32(WAIT_FOR_LOCK));
         QVERIFY(!engine->download.Running());
     }
 
@@ -219,7 +162,7 @@ private slots:
         QVERIFY(TargetSimProcess::WriteSamples(dir.path(), 500, "big.hex"));
         code = dir.filePath("big.hex");
         StartTarget();
-        engine->download.AlgoNames[4] = code;
+        engine->download.SetCodeName(code);
         engine->download.StartDownload(dir.path(), code);
         VerifyComplete();
         // 500 words: blocks of 192, 192 and 116 words; the block name after the path has
@@ -255,7 +198,7 @@ private slots:
                                          + "Waiting reply from DSP" + CRLF + QString(31, '=') + CRLF
                                          + CRLF + CRLF + "Baud Did not Match. Exiting...");
         QCOMPARE(engine->enabling, QList<bool>({false, true}));
-        QCOMPARE(engine->download.DownloadState, qint32(WAIT_FOR_LOCK));
+        QCOMPARE(engine->download.DownloadState(), qint32(WAIT_FOR_LOCK));
         target->WaitForExit();
         QVERIFY2(!target->Output().contains("violation"), qPrintable(target->Output()));
         QVERIFY2(target->Output().contains("31 carriage returns"), qPrintable(target->Output()));
@@ -274,7 +217,7 @@ private slots:
                                           + "Received 1 instead of 0 EXITING");
         // A transfer failure leaves the controls disabled and the state as it was.
         QCOMPARE(engine->enabling, QList<bool>({false}));
-        QCOMPARE(engine->download.DownloadState, qint32(DOWNLOADING));
+        QCOMPARE(engine->download.DownloadState(), qint32(DOWNLOADING));
         QCOMPARE(engine->image->ImagePos, 7);
     }
 
@@ -354,7 +297,7 @@ private slots:
     void imageOfFewerThanFiveBlocksIsRefused()
     {
         WriteSmallFiles(1);
-        WriteFile(code, BootTable({{0x100, {}}}, "no words"));
+        QVERIFY(WriteFile(code, BootTable({{0x100, {}}}, "no words")));
         engine->download.StartDownload(dir.path(), code);
         QVERIFY(engine->log.Text().endsWith("------ Download cancelled: the image holds 4 blocks, at least 5 "
                                             "are needed. Nothing was sent."));
@@ -393,14 +336,14 @@ private slots:
         // ignored.
         engine->download.HandleInput(QByteArray());
         engine->download.HandleInput(QByteArray("\x0D\xAA", 2));
-        QCOMPARE(engine->download.DownloadState, qint32(WAIT_FOR_LOCK));
+        QCOMPARE(engine->download.DownloadState(), qint32(WAIT_FOR_LOCK));
         engine->download.HandleInput(QByteArray("\xAA\x0D", 2));
-        QCOMPARE(engine->download.DownloadState, qint32(LOCKED));
+        QCOMPARE(engine->download.DownloadState(), qint32(LOCKED));
         QCOMPARE(engine->log.Text(), CRLF + "--0xAA received");
         engine->download.HandleInput(QByteArray("\xAA", 1));
         QCOMPARE(engine->log.Text(), CRLF + "--0xAA received");
     }
 };
 
-QTEST_MAIN(TestDownload)
+QTEST_GUILESS_MAIN(TestDownload)
 #include "tst_download.moc"

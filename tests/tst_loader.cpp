@@ -3,7 +3,6 @@
 #include "statuslog.h"
 
 #include <QFile>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -43,7 +42,6 @@ class TestLoader : public QObject
 
 private:
     QTemporaryDir dir;
-    std::unique_ptr<QPlainTextEdit> box;
     std::unique_ptr<StatusLog> log;
     std::unique_ptr<DownloadImage> image;
 
@@ -80,8 +78,7 @@ private:
 private slots:
     void init()
     {
-        box = std::make_unique<QPlainTextEdit>();
-        log = std::make_unique<StatusLog>(box.get());
+        log = std::make_unique<StatusLog>();
         image = std::make_unique<DownloadImage>();
     }
 
@@ -341,5 +338,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestLoader)
+QTEST_GUILESS_MAIN(TestLoader)
 #include "tst_loader.moc"

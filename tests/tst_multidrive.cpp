@@ -3,7 +3,8 @@
 #include "../multidrive/form1.h"
 
 #include "downloadimage.h"
-#include "filedialog.h"
+#include "fakedialog.h"
+#include "files.h"
 #include "seriallink.h"
 #include "statuslog.h"
 #include "targetsimprocess.h"
@@ -30,25 +31,6 @@ const QString CRLF = QStringLiteral("\r\n");
 const QString Loaded = QStringLiteral("    ======> Loaded!!! ");
 const QString Ready = QStringLiteral("    ======> Ready to Program!!! ");
 
-// Answers the window's file dialog from a list: a path is chosen, nullopt cancels.
-class FakeDialog : public FileDialog
-{
-public:
-    QList<std::optional<QString>> answers;
-    QStringList initDirs;
-    QStringList filters;
-
-    bool ShowOpen() override
-    {
-        initDirs << InitDir;
-        filters << Filter;
-        const std::optional<QString> answer = answers.isEmpty() ? std::nullopt : answers.takeFirst();
-        accepted = answer.has_value();
-        if (accepted)
-            FileName = *answer;
-        return accepted;
-    }
-};
 
 QByteArray Settings(const QStringList &values)
 {
@@ -71,18 +53,8 @@ private:
     FakeDialog dialog;
     std::unique_ptr<Form1> form;
 
-    void WriteSettings(const QByteArray &bytes)
-    {
-        QFile file(settings);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
-
-    QByteArray SettingsBytes() const
-    {
-        QFile file(settings);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    void WriteSettings(const QByteArray &bytes) { QVERIFY(WriteFile(settings, bytes)); }
+    QByteArray SettingsBytes() const { return ReadFile(settings); }
 
     void Start(const QString &settingsPath = {})
     {
@@ -211,8 +183,8 @@ private slots:
         QVERIFY(form->Combopuerto->isEditable());
         QCOMPARE(form->Combopuerto->itemText(0), QString("1"));
         QCOMPARE(form->Combopuerto->itemText(1), QString("2"));
-        for (const QString &port : SerialLink::SystemPorts())
-            QVERIFY(form->Combopuerto->findText(port) >= 0);
+        for (const SerialLink::PortInfo &port : SerialLink::SystemPorts())
+            QVERIFY(form->Combopuerto->findText(port.device) >= 0);
 
         // The progress bar lies right of the port box and takes no part in the focus.
         QCOMPARE(form->DownloadProgress->objectName(), QString("DownloadProgress"));
@@ -244,7 +216,7 @@ private slots:
         QCOMPARE(Log(), QString());
         QCOMPARE(form->Combopuerto->currentText(), QString("1"));
         QCOMPARE(form->fileText->text(), QString());
-        QCOMPARE(form->Downloader().AlgoNames,
+        QCOMPARE(form->Downloader().AlgoNames(),
                  (QStringList{"Kernel ", "Clear ", "Erase ", "Prog ", "My Code "}));
         QCOMPARE(form->AppPath, samples);
     }
@@ -280,13 +252,17 @@ private slots:
 
     void storedTypeWithEmptyEntry()
     {
+        // A stored type without a file is not announced as loaded, and there is nothing
+        // for Program to send.
         WriteSettings(Settings({"/code/trox.hex", "", "", "ZLA", "1"}));
         Start();
-        QVERIFY(!form->SelZLA->isEnabled());
-        QVERIFY(form->SelZLA->isChecked());
-        QVERIFY(form->Program->isEnabled());
+        QCOMPARE(Options(false), (QList<bool>{true, false, false}));
+        QCOMPARE(Options(true), (QList<bool>{false, false, false}));
+        QVERIFY(!form->Program->isEnabled());
         QCOMPARE(form->FileToProgram, QString());
-        QCOMPARE(Log(), TwoLines("", ""));
+        QCOMPARE(Log(), QString());
+        form->close();
+        QCOMPARE(SettingsBytes(), Settings({"/code/trox.hex", "", "", "ZLA", "1"}));
     }
 
     void shortAndLongFiles()
@@ -324,7 +300,7 @@ private slots:
         QCOMPARE(form->TROXFile, QString("/t/new,1.hex"));
         QCOMPARE(form->FileToProgram, QString("/t/new,1.hex"));
         QCOMPARE(form->DriveType, QString("TROX"));
-        QCOMPARE(form->Downloader().AlgoNames.at(4), QString("/t/new,1.hex"));
+        QCOMPARE(form->Downloader().AlgoNames().at(4), QString("/t/new,1.hex"));
         QCOMPARE(Options(false), (QList<bool>{true, true, false}));
         QCOMPARE(Options(true), (QList<bool>{true, false, false}));
         QVERIFY(form->Program->isEnabled());
@@ -332,10 +308,10 @@ private slots:
         QCOMPARE(form->Log().Text(), TwoLines("/t/new,1.hex", "/t/new,1.hex"));
         QCOMPARE(SettingsBytes(), Settings({"/t/new,1.hex", "/z/zla.hex", "", "TROX", "1"}));
 
-        // Switching drive type takes that type's file; slot 4 keeps the chosen file.
+        // Switching drive type takes that type's file, and the code block is named after it.
         form->SelZLA->click();
         QCOMPARE(form->FileToProgram, QString("/z/zla.hex"));
-        QCOMPARE(form->Downloader().AlgoNames.at(4), QString("/t/new,1.hex"));
+        QCOMPARE(form->Downloader().AlgoNames().at(4), QString("/z/zla.hex"));
         QCOMPARE(form->Log().Text(), TwoLines("/z/zla.hex", "/z/zla.hex"));
         QCOMPARE(form->fileText->text(), QString("/z/zla.hex"));
         QCOMPARE(SettingsBytes(), Settings({"/t/new,1.hex", "/z/zla.hex", "", "ZLA", "1"}));
@@ -371,7 +347,7 @@ private slots:
         QCOMPARE(form->TROXFile, QString("/t/trox.hex"));
         QCOMPARE(form->DriveType, QString("TROX"));
         QCOMPARE(form->FileToProgram, QString("/t/trox.hex"));
-        QCOMPARE(form->Downloader().AlgoNames.at(4), QString("My Code "));
+        QCOMPARE(form->Downloader().AlgoNames().at(4), QString("My Code "));
         QCOMPARE(Options(false), (QList<bool>{true, false, false}));
         QCOMPARE(Options(true), (QList<bool>{true, false, false}));
         QVERIFY(form->Program->isEnabled());
@@ -400,7 +376,7 @@ private slots:
         QCOMPARE(form->ZLBFile, QString());
         QCOMPARE(form->FileToProgram, QString("/t/trox.hex"));
         QCOMPARE(form->DriveType, QString("TROX"));
-        QCOMPARE(form->Downloader().AlgoNames.at(4), QString("My Code "));
+        QCOMPARE(form->Downloader().AlgoNames().at(4), QString("My Code "));
         QVERIFY(!form->SelZLB->isEnabled());
         QCOMPARE(SettingsBytes(), stored);
         const QStringList added = form->Log().Text().mid(log.size()).split(CRLF);
@@ -507,16 +483,17 @@ private slots:
         QVERIFY(WaitUntil([&] { return form->Log().Text().contains("Serial Communications Error"); }));
         QTest::qWait(200);
         QCOMPARE(DownloadControls(), (QList<bool>{false, false, false, false, false}));
-        QCOMPARE(Options(false), (QList<bool>{true, true, false}));
         // The bar stays where the download stopped.
         QVERIFY(form->DownloadProgress->value() > 0);
         QVERIFY(form->DownloadProgress->value() < form->DownloadProgress->maximum());
 
-        // The options stay usable: a choice clears the log and writes its two lines.
+        // The options stay disabled with the other download controls: the log keeps the
+        // failure and the file shown is the one that was sent.
+        QCOMPARE(Options(false), (QList<bool>{false, false, false}));
+        const QString log = form->Log().Text();
         form->SelZLA->click();
-        QCOMPARE(form->FileToProgram, QString("/z/zla.hex"));
-        QCOMPARE(form->Log().Text(), TwoLines("/z/zla.hex", "/z/zla.hex"));
-        QCOMPARE(DownloadControls(), (QList<bool>{false, false, false, false, false}));
+        QCOMPARE(form->FileToProgram, code);
+        QCOMPARE(form->Log().Text(), log);
     }
 
     void closingDuringDownload()

@@ -1,91 +1,17 @@
 // The serial link against a real pseudo-terminal: the link opens the slave side by its
 // device name, the test plays the target on the master side.
 
+#include "pty.h"
 #include "seriallink.h"
 #include "statuslog.h"
 
-#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
-
-// A pseudo-terminal pair. The test keeps its own descriptor of the slave, in raw mode,
-// so the line settings that the link makes can be read back from it.
-struct Pty
-{
-    int master = -1;
-    int slave = -1;
-    QString slavePath;
-
-    bool Open()
-    {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-            return false;
-        slavePath = QString::fromLocal8Bit(::ptsname(master));
-        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-        if (slave < 0)
-            return false;
-        termios tio{};
-        if (::tcgetattr(slave, &tio) != 0)
-            return false;
-        ::cfmakeraw(&tio);
-        if (::tcsetattr(slave, TCSANOW, &tio) != 0)
-            return false;
-        return ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK) == 0;
-    }
-
-    void CloseMaster()
-    {
-        if (master >= 0)
-            ::close(master);
-        master = -1;
-    }
-
-    ~Pty()
-    {
-        CloseMaster();
-        if (slave >= 0)
-            ::close(slave);
-    }
-
-    void Write(const QByteArray &bytes) const
-    {
-        QCOMPARE(::write(master, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
-    }
-
-    // Reads what has reached the master side, waiting up to timeoutMs for the first
-    // byte and then taking whatever follows at once. The event loop does not run.
-    QByteArray Read(int count, int timeoutMs = 2000) const
-    {
-        QByteArray got;
-        QElapsedTimer timer;
-        timer.start();
-        while (got.size() < count && timer.elapsed() < timeoutMs) {
-            pollfd pfd{master, POLLIN, 0};
-            if (::poll(&pfd, 1, 50) <= 0)
-                continue;
-            char buffer[512];
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n > 0)
-                got.append(buffer, int(n));
-        }
-        return got;
-    }
-};
-
-// Lets the bytes written to the master pass the terminal layer before the link looks.
-void LetBytesSettle()
-{
-    QThread::msleep(50);
-}
 
 QByteArray Joined(const QSignalSpy &spy)
 {
@@ -119,7 +45,6 @@ private slots:
     void otherEndClosingReportsLossOnce();
 
 private:
-    QPlainTextEdit *box = nullptr;
     StatusLog *log = nullptr;
     SerialLink *link = nullptr;
     Pty *pty = nullptr;
@@ -127,8 +52,7 @@ private:
 
 void TestSerialLink::init()
 {
-    box = new QPlainTextEdit;
-    log = new StatusLog(box);
+    log = new StatusLog;
     link = new SerialLink(*log);
     link->ConfigurePort();
     pty = new Pty;
@@ -139,7 +63,6 @@ void TestSerialLink::cleanup()
 {
     delete link;
     delete log;
-    delete box;
     delete pty;
 }
 
@@ -209,7 +132,7 @@ void TestSerialLink::everyByteValuePassesUnchanged()
     }
 
     // In: everything arrives, in order, unaltered.
-    pty->Write(values);
+    QVERIFY(pty->Write(values));
     QTRY_COMPARE(Joined(received).size(), values.size());
     QCOMPARE(Joined(received).toHex(), values.toHex());
     for (const QList<QVariant> &call : std::as_const(received))
@@ -222,7 +145,7 @@ void TestSerialLink::bytesWaitingArriveInOneCall()
     QSignalSpy received(link, &SerialLink::Received);
 
     const QByteArray bytes = QByteArray::fromHex("aa00ee0d");
-    pty->Write(bytes);
+    QVERIFY(pty->Write(bytes));
     LetBytesSettle();
     QVERIFY(received.wait(2000));
     QTest::qWait(50);
@@ -237,7 +160,7 @@ void TestSerialLink::reopeningTheSamePortDeliversAgain()
 
     // Bytes that reach the port while it is closed are stale at the next open.
     link->ClosePort();
-    pty->Write("old");
+    QVERIFY(pty->Write("old"));
     LetBytesSettle();
 
     QVERIFY(link->ChangePort(pty->slavePath));
@@ -246,7 +169,7 @@ void TestSerialLink::reopeningTheSamePortDeliversAgain()
     QVERIFY(link->IsOpen());
     QCOMPARE(log->Text(), QString());
 
-    pty->Write("new");
+    QVERIFY(pty->Write("new"));
     QTRY_COMPARE(Joined(received), QByteArray("new"));
     link->SendByte(0x0D);
     QCOMPARE(pty->Read(1), QByteArray("\r"));
@@ -258,11 +181,11 @@ void TestSerialLink::nothingIsDeliveredAfterClose()
     QSignalSpy received(link, &SerialLink::Received);
     QSignalSpy lost(link, &SerialLink::PortLost);
 
-    pty->Write("before");
+    QVERIFY(pty->Write("before"));
     LetBytesSettle();
     link->ClosePort();
     QVERIFY(!link->IsOpen());
-    pty->Write("after");
+    QVERIFY(pty->Write("after"));
     link->SendByte(0x55);
 
     QTest::qWait(200);
@@ -316,7 +239,7 @@ void TestSerialLink::portHeldByAnotherLinkLogsOneLine()
 
     // The first link still works.
     QSignalSpy received(link, &SerialLink::Received);
-    pty->Write("z");
+    QVERIFY(pty->Write("z"));
     QTRY_COMPARE(Joined(received), QByteArray("z"));
 }
 
@@ -330,14 +253,14 @@ void TestSerialLink::failedChangeLeavesPortClosed()
     QCOMPARE(log->Text().count("\r\n"), 1);
     QVERIFY(log->Text().contains("/dev/orvant-no-such-port"));
     link->SendByte(0x0D);
-    pty->Write("x");
+    QVERIFY(pty->Write("x"));
     QTest::qWait(100);
     QCOMPARE(received.count(), 0);
     QCOMPARE(pty->Read(1, 100), QByteArray());
 
     // The operator picks the working port again.
     QVERIFY(link->ChangePort(pty->slavePath));
-    pty->Write("y");
+    QVERIFY(pty->Write("y"));
     QTRY_COMPARE(Joined(received), QByteArray("y"));
 }
 

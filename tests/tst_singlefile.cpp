@@ -2,7 +2,8 @@
 // download against the simulated target.
 #include "../singlefile/form1.h"
 #include "downloadimage.h"
-#include "filedialog.h"
+#include "fakedialog.h"
+#include "files.h"
 #include "seriallink.h"
 #include "statuslog.h"
 #include "targetsimprocess.h"
@@ -28,41 +29,6 @@ const QString CRLF = QStringLiteral("\r\n");
 const QString Loaded = QStringLiteral("    ======> Loaded!!! ");
 const QString Ready = QStringLiteral("    ======> Ready to Program!!! ");
 
-// Answers the window's file dialog from a list: a path is a choice, nullopt a cancel.
-// Records how the window set the dialog up each time.
-class FakeDialog : public FileDialog
-{
-public:
-    QList<std::optional<QString>> answers;
-    QStringList initDirs;
-    QStringList filters;
-
-    bool ShowOpen() override
-    {
-        initDirs << InitDir;
-        filters << Filter;
-        const std::optional<QString> answer = answers.isEmpty() ? std::nullopt
-                                                                : answers.takeFirst();
-        accepted = answer.has_value();
-        if (accepted)
-            FileName = *answer;
-        return accepted;
-    }
-};
-
-QByteArray ReadBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
 
 // The log's lines, without the line about a port that cannot be opened (the first port
 // may or may not exist on the machine running the tests).
@@ -100,7 +66,7 @@ private:
     // Settings that name the sample code file and the simulated target's line.
     void WriteSettings(const QString &code, const QString &port)
     {
-        WriteBytes(settings, ("\"" + code + "\"\r\n\"" + port + "\"\r\n").toLocal8Bit());
+        QVERIFY(WriteFile(settings, ("\"" + code + "\"\r\n\"" + port + "\"\r\n").toLocal8Bit()));
     }
 
 private slots:
@@ -185,7 +151,7 @@ private slots:
     {
         {
             auto form = Start();
-            QCOMPARE(ReadBytes(settings), ("\"" + app + "\"\r\n1\r\n").toLocal8Bit());
+            QCOMPARE(ReadFile(settings), ("\"" + app + "\"\r\n1\r\n").toLocal8Bit());
             QVERIFY(!form->Program->isEnabled());
             QVERIFY(form->LoadProgram->isEnabled());
             QVERIFY(form->fileText->text().isEmpty());
@@ -193,9 +159,9 @@ private slots:
             QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
             QVERIFY(form->FileToProgram.isEmpty());
             QCOMPARE(form->AppPath, app);
-            QCOMPARE(form->Downloader().AlgoNames,
+            QCOMPARE(form->Downloader().AlgoNames(),
                      QStringList({"Kernel ", "Clear ", "Erase ", "Prog ", "My Code "}));
-            QCOMPARE(form->Downloader().DownloadState, qint32(WAIT_FOR_LOCK));
+            QCOMPARE(form->Downloader().DownloadState(), qint32(WAIT_FOR_LOCK));
             QCOMPARE(form->Image().BlockNum, 0);
         }
 
@@ -242,7 +208,7 @@ private slots:
     void settingsFileVariants()
     {
         // An empty code file entry still enables Program; a quoted port is taken as is.
-        WriteBytes(settings, "\"\"\r\n\"3\"\r\n");
+        QVERIFY(WriteFile(settings, "\"\"\r\n\"3\"\r\n"));
         {
             auto form = Start();
             QVERIFY(form->Program->isEnabled());
@@ -254,7 +220,7 @@ private slots:
         // A single line is a failed read: the path is kept, nothing else changes, and the
         // unload writes a complete file.
         const QString code = app + "/sample.hex";
-        WriteBytes(settings, ("\"" + code + "\"\r\n").toLocal8Bit());
+        QVERIFY(WriteFile(settings, ("\"" + code + "\"\r\n").toLocal8Bit()));
         {
             auto form = Start();
             QCOMPARE(form->FileToProgram, code);
@@ -263,11 +229,11 @@ private slots:
             QCOMPARE(LogLines(*form), QStringList());
             QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
             form->close();
-            QCOMPARE(ReadBytes(settings), ("\"" + code + "\"\r\n\"1\"\r\n").toLocal8Bit());
+            QCOMPARE(ReadFile(settings), ("\"" + code + "\"\r\n\"1\"\r\n").toLocal8Bit());
         }
 
         // A bare port, a value after the second and LF-only line ends are all read.
-        WriteBytes(settings, ("\"" + code + "\"\n7\nextra\n").toLocal8Bit());
+        QVERIFY(WriteFile(settings, ("\"" + code + "\"\n7\nextra\n").toLocal8Bit()));
         {
             auto form = Start();
             QCOMPARE(form->FileToProgram, code);
@@ -280,7 +246,7 @@ private slots:
     // comma comes back unchanged at the next start.
     void fileChoiceWithComma()
     {
-        WriteBytes(settings, "\"\"\r\n\"2\"\r\n");
+        QVERIFY(WriteFile(settings, "\"\"\r\n\"2\"\r\n"));
         const QString code = dir->filePath(QStringLiteral("a,b/code 1.hex"));
         dialog->answers << code;
         {
@@ -292,15 +258,15 @@ private slots:
             QCOMPARE(form->FileToProgram, code);
             QCOMPARE(form->fileText->text(), code);
             QVERIFY(form->Program->isEnabled());
-            QCOMPARE(form->Downloader().AlgoNames.value(4), code);
-            QCOMPARE(ReadBytes(settings), ("\"" + code + "\"\r\n\"2\"\r\n").toLocal8Bit());
+            QCOMPARE(form->Downloader().AlgoNames().value(4), code);
+            QCOMPARE(ReadFile(settings), ("\"" + code + "\"\r\n\"2\"\r\n").toLocal8Bit());
         }
         auto form = Start();
         QCOMPARE(form->FileToProgram, code);
         QCOMPARE(form->fileText->text(), code);
         QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("2"));
         // A new start names the code block "My Code " again.
-        QCOMPARE(form->Downloader().AlgoNames.value(4), QStringLiteral("My Code "));
+        QCOMPARE(form->Downloader().AlgoNames().value(4), QStringLiteral("My Code "));
     }
 
     // A cancelled dialog and a name the settings file cannot hold change nothing stored.
@@ -309,7 +275,7 @@ private slots:
         // First use of the dialog in a run, cancelled: Program stays disabled.
         {
             auto form = Start();
-            const QByteArray before = ReadBytes(settings);
+            const QByteArray before = ReadFile(settings);
             form->Log().LogLine(QStringLiteral("kept"));
             const QString log = form->Log().Text();
             dialog->answers << std::nullopt;
@@ -317,7 +283,7 @@ private slots:
             QCOMPARE(form->Log().Text(), log);
             QVERIFY(!form->Program->isEnabled());
             QVERIFY(form->FileToProgram.isEmpty());
-            QCOMPARE(ReadBytes(settings), before);
+            QCOMPARE(ReadFile(settings), before);
         }
 
         WriteSettings(app + "/sample.hex", "4");
@@ -333,7 +299,7 @@ private slots:
 
         // Names with a double quote or a line break are refused with one line.
         const QString afterChoice = form->Log().Text();
-        const QByteArray storedChoice = ReadBytes(settings);
+        const QByteArray storedChoice = ReadFile(settings);
         dialog->answers << dir->filePath("say \"hi\".hex") << dir->filePath("two\nlines.hex");
         form->LoadProgram->click();
         form->LoadProgram->click();
@@ -342,15 +308,15 @@ private slots:
         QVERIFY(added[1].startsWith("---- Cannot use " + dir->filePath("say \"hi\".hex")));
         QVERIFY(added[2].startsWith("---- Cannot use " + dir->filePath("two\\nlines.hex")));
         QCOMPARE(form->FileToProgram, dir->filePath("other.hex"));
-        QCOMPARE(form->Downloader().AlgoNames.value(4), dir->filePath("other.hex"));
-        QCOMPARE(ReadBytes(settings), storedChoice);
+        QCOMPARE(form->Downloader().AlgoNames().value(4), dir->filePath("other.hex"));
+        QCOMPARE(ReadFile(settings), storedChoice);
     }
 
     // A settings file that cannot be written gives one line with its path and reason
     // each time, and the window goes on.
     void settingsWriteFailure()
     {
-        WriteBytes(dir->filePath("blocker"), "a file, not a folder");
+        QVERIFY(WriteFile(dir->filePath("blocker"), "a file, not a folder"));
         settings = dir->filePath("blocker/ZizUdederAdev.cfg");
         auto form = Start();
         const QString prefix = "---- Cannot write the settings file "
@@ -383,7 +349,7 @@ private slots:
             QCOMPARE(form->MSComm1().DeviceName(), device);
             form->close();
         }
-        QCOMPARE(ReadBytes(settings),
+        QCOMPARE(ReadFile(settings),
                  ("\"" + app + "/sample.hex\"\r\n\"/dev/ttyUSB7\"\r\n").toLocal8Bit());
         auto form = Start();
         QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("/dev/ttyUSB7"));
@@ -450,7 +416,7 @@ private slots:
                          "------ Download stopped: window closed. Nothing more is sent."),
                      qPrintable(form->Log().Text()));
             QVERIFY(form->Program->isEnabled());
-            QCOMPARE(ReadBytes(settings),
+            QCOMPARE(ReadFile(settings),
                      ("\"" + code + "\"\r\n\"" + target.device + "\"\r\n").toLocal8Bit());
         }
     }
@@ -490,10 +456,10 @@ private slots:
         QVERIFY(form->Combopuerto->isEnabled());
         QCOMPARE(form->DownloadProgress->value(), form->DownloadProgress->maximum());
         QCOMPARE(form->DownloadProgress->maximum(), form->Image().ImageLength());
-        QCOMPARE(form->Downloader().DownloadState, qint32(WAIT_FOR_LOCK));
+        QCOMPARE(form->Downloader().DownloadState(), qint32(WAIT_FOR_LOCK));
 
         form->close();
-        QCOMPARE(ReadBytes(settings),
+        QCOMPARE(ReadFile(settings),
                  ("\"" + code + "\"\r\n\"" + target.device + "\"\r\n").toLocal8Bit());
     }
 };

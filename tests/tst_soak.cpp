@@ -3,14 +3,11 @@
 // by a clean download on the same engine and port.
 //
 // ORVANT_SOAK_SEED and ORVANT_SOAK_DOWNLOADS change the random plan and its length.
-#include "download.h"
-#include "downloadimage.h"
-#include "seriallink.h"
-#include "statuslog.h"
+#include "engine.h"
+#include "files.h"
 #include "targetsimprocess.h"
 
 #include <QFile>
-#include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,18 +18,6 @@
 namespace {
 
 const QString CRLF = QStringLiteral("\r\n");
-
-struct Engine : DownloadControls
-{
-    QPlainTextEdit box;
-    StatusLog log{&box};
-    std::unique_ptr<DownloadImage> image = std::make_unique<DownloadImage>();
-    SerialLink link{log};
-    Download download{*image, log, link, *this};
-    QList<bool> enabling;
-
-    void EnableDownloadControls(bool enabled) override { enabling << enabled; }
-};
 
 enum class Kind { Clean, NoLock, WrongEcho, BadAck, BadHandshake, BadClose, SilentAfter, HangupAfter };
 
@@ -51,12 +36,6 @@ const char *KindName(Kind kind)
     return "?";
 }
 
-struct Segment
-{
-    quint16 address;
-    QList<quint16> words;
-};
-
 // One download of the plan: the five files, the failure to inject and where.
 struct Planned
 {
@@ -68,18 +47,6 @@ struct Planned
     int lockAfter = 2;
     QString options;    // the session-file line
 };
-
-QByteArray BootTable(const QList<Segment> &segments, const QByteArray &closing)
-{
-    QByteArray text = "10AA\r\n";
-    for (const Segment &s : segments) {
-        text += QByteArray::number(s.words.size(), 16).toUpper() + "\r\n"
-              + QByteArray::number(s.address, 16).toUpper() + "\r\n0000\r\n";
-        for (quint16 w : s.words)
-            text += QByteArray::number(w, 16).toUpper().rightJustified(4, '0') + "\r\n";
-    }
-    return text + "0\r\n" + closing + "\r\n";
-}
 
 class Planner
 {
@@ -256,7 +223,7 @@ private:
         QVERIFY2(!engine->log.Text().contains("Cannot load") && !engine->log.Text().contains("------ Download "),
                  qPrintable(Tail()));
         QCOMPARE(engine->enabling, QList<bool>({false, true}));
-        QCOMPARE(engine->download.DownloadState, qint32(WAIT_FOR_LOCK));
+        QCOMPARE(engine->download.DownloadState(), qint32(WAIT_FOR_LOCK));
         QVERIFY(!engine->download.Running());
         // Exactly the code file's words, nothing else.
         QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath("flash.txt")), TargetSimProcess::CodeWords(code));
@@ -397,5 +364,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSoak)
+QTEST_GUILESS_MAIN(TestSoak)
 #include "tst_soak.moc"

@@ -1,14 +1,6 @@
 #include "formparts.h"
 
-#include "filedialog.h"
-#include "settingsfile.h"
-#include "statuslog.h"
-
-#include <QDir>
-
-#include "seriallink.h"
-
-#include <QComboBox>
+#include <QSignalBlocker>
 #include <QFont>
 #include <QFontMetrics>
 #include <QLabel>
@@ -29,6 +21,41 @@ static void InitImages()
         return true;
     }();
     Q_UNUSED(done);
+}
+
+PortBox::PortBox(QWidget *parent, const QStringList &entries)
+    : QComboBox(parent), ownEntries(int(entries.size()))
+{
+    setEditable(true);
+    // Typed text stays in the edit field only; the list keeps its own entries.
+    setInsertPolicy(QComboBox::NoInsert);
+    // Leaving the box with typed text opens nothing; only a pick from the list (activated)
+    // or Enter (the line edit's returnPressed) does.
+    disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
+    addItems(entries);
+    Refresh();
+}
+
+void PortBox::Refresh()
+{
+    const QString text = currentText();
+    const QSignalBlocker quiet(this);
+    while (count() > ownEntries)
+        removeItem(count() - 1);
+    const QList<SerialLink::PortInfo> ports = ListPorts();
+    for (const SerialLink::PortInfo &port : ports) {
+        if (findText(port.device, Qt::MatchExactly) >= 0)
+            continue;
+        addItem(port.device);
+        setItemData(count() - 1, port.Details(), Qt::ToolTipRole);
+    }
+    setEditText(text);
+}
+
+void PortBox::showPopup()
+{
+    Refresh();
+    QComboBox::showPopup();
 }
 
 namespace FormParts {
@@ -110,6 +137,8 @@ QLineEdit *MakeFileText(QWidget *parent)
 {
     auto *box = new QLineEdit(parent);
     box->setObjectName(QStringLiteral("fileText"));
+    // It shows the file that Program sends; an edit there would be shown but not sent.
+    box->setReadOnly(true);
     box->setGeometry(TwipsRect(120, 720, 8775, 285));
     return box;
 }
@@ -127,19 +156,10 @@ QPlainTextEdit *MakeTxtInfo(QWidget *parent)
     return box;
 }
 
-QComboBox *MakeCombopuerto(QWidget *parent, const QStringList &entries)
+PortBox *MakeCombopuerto(QWidget *parent, const QStringList &entries)
 {
-    auto *box = new QComboBox(parent);
+    auto *box = new PortBox(parent, entries);
     box->setObjectName(QStringLiteral("Combopuerto"));
-    box->setEditable(true);
-    // Typed text stays in the edit field only; the list keeps its own entries.
-    box->setInsertPolicy(QComboBox::NoInsert);
-    box->addItems(entries);
-    const QStringList system = SerialLink::SystemPorts();
-    for (const QString &port : system) {
-        if (box->findText(port, Qt::MatchExactly) < 0)
-            box->addItem(port);
-    }
     box->setEditText(QStringLiteral("1"));
     box->setGeometry(TwipsRect(120, 1560, 1575, 315));
     return box;
@@ -198,37 +218,5 @@ QIcon WindowIcon()
 
 const char *const Loaded = "    ======> Loaded!!! ";
 const char *const ReadyToProgram = "    ======> Ready to Program!!! ";
-
-bool ChooseCodeFile(FileDialog &dialog, const QString &initDir, StatusLog &log, QString &chosen)
-{
-    dialog.InitDir = initDir;
-    dialog.Filter = QStringLiteral("*.hex|*.hex");
-    // A cancelled dialog changes nothing, the log included.
-    if (!dialog.ShowOpen())
-        return false;
-    if (!SettingsFile::CanStore(dialog.FileName)) {
-        // The name could not be written to the settings file and read back: it is not
-        // taken. Line breaks in it are shown escaped, so the message stays one line.
-        QString shown = dialog.FileName;
-        shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
-        shown.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-        log.LogLine(QStringLiteral("---- Cannot use ") + shown
-                    + QStringLiteral(": the settings file cannot hold this file name"));
-        return false;
-    }
-    chosen = dialog.FileName;
-    return true;
-}
-
-bool SaveSettingsFile(const QString &path, const QStringList &values, StatusLog &log,
-                      const QVector<bool> &raw)
-{
-    QString reason;
-    if (SettingsFile::Write(path, values, &reason, raw))
-        return true;
-    log.LogLine(QStringLiteral("---- Cannot write the settings file ") + QDir::toNativeSeparators(path)
-                + QStringLiteral(": ") + reason);
-    return false;
-}
 
 } // namespace FormParts

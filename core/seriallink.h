@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QByteArray>
-#include <QObject>
+#include "downloadport.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,7 +12,7 @@ class StatusLog;
 // no parity, 1 stop bit, no flow control, RTS asserted. Bytes go out one at a time
 // (SendByte); every arrival hands all bytes then waiting, unaltered and in order, to one
 // emission of Received, on the thread that owns the link (the window's thread).
-class SerialLink : public QObject
+class SerialLink : public DownloadPort
 {
     Q_OBJECT
 public:
@@ -26,13 +26,15 @@ public:
     bool OpenPort(const QString &portText);
     // Closes the open port (if any) and opens the one portText names.
     bool ChangePort(const QString &portText);
+    // Opens the port portText names unless it is the open one already.
+    bool UsePort(const QString &portText) override;
     // Closes the port; nothing is delivered after this.
     void ClosePort();
     // Sends one byte at once (written and flushed to the device). Nothing happens when
     // the port is closed.
-    void SendByte(quint8 value);
+    void SendByte(quint8 value) override;
 
-    bool IsOpen() const;
+    bool IsOpen() const override;
     // The device name of the open (or last opened) port.
     QString DeviceName() const { return device; }
 
@@ -40,14 +42,19 @@ public:
     // /dev/ttyS(n-1) elsewhere; any other non-empty text is taken as it stands.
     // Returns an empty text for text that names nothing (empty, 0, negative).
     static QString DeviceForPortText(const QString &portText);
-    // The serial ports that the system reports, by device name.
-    static QStringList SystemPorts();
+    // A serial port the system reports.
+    struct PortInfo {
+        QString device;        // device name, e.g. /dev/ttyUSB0 or COM3
+        QString description;   // the product as the device describes itself
+        QString manufacturer;
+        QString serialNumber;
+        QString byId;          // its stable /dev/serial/by-id name, where there is one
 
-signals:
-    // All bytes waiting at one arrival; never empty.
-    void Received(const QByteArray &InBuff);
-    // The port went away (device unplugged, other end closed) and has been closed.
-    void PortLost(const QString &reason);
+        // Description, maker and serial number, those that are known, in one line.
+        QString Details() const;
+    };
+    // The serial ports that the system reports.
+    static QList<PortInfo> SystemPorts();
 
 private:
     void OnReadyRead();

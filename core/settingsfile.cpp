@@ -90,14 +90,14 @@ ReadResult Read(const QString &path, int count)
         result.reason = file.errorString();
         return result;
     }
-    const QByteArray bytes = file.readAll();
+    result.bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         result.status = ReadStatus::Unreadable;
         result.reason = file.errorString();
         return result;
     }
     file.close();
-    result.values = Parse(bytes, count);
+    result.values = Parse(result.bytes, count);
     result.status = result.values.size() < count ? ReadStatus::TooFew : ReadStatus::Ok;
     return result;
 }
@@ -162,6 +162,13 @@ bool Write(const QString &path, const QStringList &values, QString *reason,
         }
     }
 
+    const QByteArray bytes = Format(values, bare);
+    QFile old(path);
+    if (QFileInfo(path).isFile() && old.open(QIODevice::ReadOnly) && old.size() == bytes.size()
+        && old.readAll() == bytes)
+        return true;
+    old.close();
+
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return fail(QStringLiteral("cannot create the folder %1").arg(folder));
@@ -169,7 +176,6 @@ bool Write(const QString &path, const QStringList &values, QString *reason,
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
-    const QByteArray bytes = Format(values, bare);
     // The explicit flush matters: a failure while the buffer is written out at commit()
     // goes unnoticed there and would leave a cut-off file in the old one's place.
     if (file.write(bytes) != bytes.size() || !file.flush()) {

@@ -22,6 +22,8 @@ struct ReadResult {
     QStringList values;
     // The system's reason when the file could not be opened or read.
     QString reason;
+    // The file's bytes, as far as they were read.
+    QByteArray bytes;
 };
 
 // Reads count values one after another. Enclosing double quotes are removed; a comma
@@ -37,8 +39,8 @@ QStringList Parse(const QByteArray &bytes, int count);
 // file is replaced atomically (a temporary file renamed over the old one), so a failure
 // leaves the old file as it was; the folder is created when missing. A value that cannot
 // be quoted but reads back unchanged bare (CanStoreBare) is written bare; any other value
-// the file cannot hold is refused before anything is written. On failure returns false
-// and puts the reason into *reason.
+// the file cannot hold is refused before anything is written. A file that holds these
+// bytes already is left alone. On failure returns false and puts the reason into *reason.
 bool Write(const QString &path, const QStringList &values, QString *reason = nullptr,
            const QVector<bool> &raw = {});
 

@@ -3,11 +3,14 @@
 #include "lowlatency.h"
 #include "statuslog.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QMap>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
 SerialLink::SerialLink(StatusLog &log, QObject *parent)
-    : QObject(parent)
+    : DownloadPort(parent)
     , log(log)
     , port(new QSerialPort(this))
 {
@@ -67,8 +70,15 @@ bool SerialLink::OpenPort(const QString &portText)
 
 bool SerialLink::ChangePort(const QString &portText)
 {
-    ClosePort();
+    // OpenPort closes the open port first.
     return OpenPort(portText);
+}
+
+bool SerialLink::UsePort(const QString &portText)
+{
+    if (IsOpen() && DeviceForPortText(portText) == device)
+        return true;
+    return ChangePort(portText);
 }
 
 void SerialLink::ClosePort()
@@ -114,12 +124,33 @@ QString SerialLink::DeviceForPortText(const QString &portText)
 #endif
 }
 
-QStringList SerialLink::SystemPorts()
+QString SerialLink::PortInfo::Details() const
 {
-    QStringList ports;
+    QStringList parts;
+    for (const QString &part : {description, manufacturer})
+        if (!part.isEmpty())
+            parts << part;
+    if (!serialNumber.isEmpty())
+        parts << QStringLiteral("serial number ") + serialNumber;
+    return parts.join(QStringLiteral(", "));
+}
+
+QList<SerialLink::PortInfo> SerialLink::SystemPorts()
+{
+    // Adapters keep their /dev/serial/by-id name across plugging, where the system
+    // has such names; the device they point at can change.
+    QMap<QString, QString> byId;
+    const QDir idDir(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo &link : idDir.entryInfoList(QDir::System | QDir::Files))
+        byId.insert(link.canonicalFilePath(), link.absoluteFilePath());
+
+    QList<PortInfo> ports;
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos)
-        ports << info.systemLocation();
+    for (const QSerialPortInfo &info : infos) {
+        const QString device = info.systemLocation();
+        ports.append({device, info.description(), info.manufacturer(), info.serialNumber(),
+                      byId.value(QFileInfo(device).canonicalFilePath())});
+    }
     return ports;
 }
 

@@ -21,11 +21,6 @@ public:
 
     // Shows the dialog modally. Returns whether a file was chosen (then FileName holds it).
     virtual bool ShowOpen() = 0;
-    // Whether the last ShowOpen ended with a choice.
-    bool Accepted() const { return accepted; }
-
-protected:
-    bool accepted = false;
 };
 
 // The real dialog: opens one existing file; patterns match in any letter case.

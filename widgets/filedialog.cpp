@@ -59,8 +59,8 @@ bool QtFileDialog::ShowOpen()
         }
     }
 
-    accepted = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
-    if (accepted)
-        FileName = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
-    return accepted;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    FileName = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+    return true;
 }

@@ -1,38 +1,23 @@
-#include "statuslog.h"
+#include "logbox.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 
-StatusLog::StatusLog(QPlainTextEdit *txtInfo)
-    : txtInfo(txtInfo)
-{
-}
-
-void StatusLog::LogLine(const QString &text)
-{
-    AppendAtEnd(QStringLiteral("\r\n") + text);
-}
-
-void StatusLog::LogAppend(const QString &text)
-{
-    AppendAtEnd(text);
-}
-
-void StatusLog::ClearLog()
+void LogBox::LogCleared()
 {
     txtInfo->clear();
 }
 
-QString StatusLog::Text() const
+QString LogBox::Shown() const
 {
     QString text = txtInfo->toPlainText();
     text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     return text;
 }
 
-void StatusLog::AppendAtEnd(const QString &text)
+void LogBox::LogAdded(const QString &text)
 {
     // The document takes '\n' (and a lone '\r') as a paragraph break; a CR LF pair
     // must give one break, not two.

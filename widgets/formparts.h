@@ -1,14 +1,15 @@
 #pragma once
 
+#include "seriallink.h"
+
+#include <QComboBox>
 #include <QIcon>
 #include <QRect>
 #include <QString>
 #include <QStringList>
-#include <QVector>
 
-class FileDialog;
-class QComboBox;
-class StatusLog;
+#include <functional>
+
 class QFont;
 class QLabel;
 class QLineEdit;
@@ -16,6 +17,26 @@ class QPlainTextEdit;
 class QProgressBar;
 class QToolButton;
 class QWidget;
+
+// The port box: an editable drop-down whose list holds the program's own entries and then
+// the serial ports the system reports, by device name with their details as tooltip. The
+// system's ports are looked up again each time the list opens, so an adapter plugged in
+// after the start is offered; the edit text stays as it is.
+class PortBox : public QComboBox
+{
+public:
+    PortBox(QWidget *parent, const QStringList &entries);
+
+    // Where the system's ports come from.
+    std::function<QList<SerialLink::PortInfo>()> ListPorts = &SerialLink::SystemPorts;
+
+    // Puts the system's ports, as they are now, after the program's own entries.
+    void Refresh();
+    void showPopup() override;
+
+private:
+    int ownEntries;
+};
 
 // The parts that the windows of both programs have alike: geometry given in twips,
 // the labels, the file box, the log box, the port box, the progress bar, the caption,
@@ -52,9 +73,8 @@ QLabel *MakeLabel1(QWidget *parent);
 QLineEdit *MakeFileText(QWidget *parent);
 // The log box `txtInfo`: multi-line, vertical scroll bar, Arial 9.75 pt, editable.
 QPlainTextEdit *MakeTxtInfo(QWidget *parent);
-// The port box `Combopuerto`: editable, the given entries followed by the serial ports the
-// system reports (by device name, each once), starting text "1".
-QComboBox *MakeCombopuerto(QWidget *parent, const QStringList &entries);
+// The port box `Combopuerto`, starting text "1".
+PortBox *MakeCombopuerto(QWidget *parent, const QStringList &entries);
 // A progress bar, empty, range 0 to 1 until a download reports its size.
 QProgressBar *MakeProgressBar(QWidget *parent, const QString &name, const QRect &geometry);
 // A command button with its picture above the caption; the picture is scaled to fit.
@@ -70,14 +90,5 @@ QIcon WindowIcon();
 // The file status texts that follow a path in the log.
 extern const char *const Loaded;          // "    ======> Loaded!!! "
 extern const char *const ReadyToProgram;  // "    ======> Ready to Program!!! "
-
-// Shows the file-open dialog for a code file (filter *.hex), starting from initDir.
-// Returns true with the chosen path in chosen; false when the dialog was cancelled, or
-// when the path cannot be kept in a settings file, which is refused with one log line.
-bool ChooseCodeFile(FileDialog &dialog, const QString &initDir, StatusLog &log, QString &chosen);
-
-// Writes a settings file; a failure gives one log line with the path and the reason.
-bool SaveSettingsFile(const QString &path, const QStringList &values, StatusLog &log,
-                      const QVector<bool> &raw = {});
 
 } // namespace FormParts

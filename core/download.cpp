@@ -1,0 +1,298 @@
+#include "download.h"
+
+#include "downloadimage.h"
+#include "downloadport.h"
+#include "statuslog.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QThread>
+
+#include <cmath>
+
+namespace {
+const QString CRLF = QStringLiteral("\r\n");
+constexpr int LockAttempts = 31;
+constexpr int LockPauseMs = 100;
+constexpr quint8 LockByte = 0xAA;
+constexpr quint8 EndMark = 0xEE;
+constexpr quint8 CarriageReturn = 0x0D;
+constexpr int NamedBlocks = 5;
+} // namespace
+
+Download::Download(DownloadImage &image, StatusLog &log, DownloadPort &port,
+                   DownloadControls &controls, QObject *parent)
+    : QObject(parent), image(image), log(log), port(port), controls(controls)
+{
+    clock.start();
+    connect(&port, &DownloadPort::Received, this, &Download::HandleInput);
+    connect(&port, &DownloadPort::PortLost, this, [this](const QString &reason) {
+        Abort(QStringLiteral("the port was lost (%1)").arg(reason), Outcome::PortLost);
+    });
+}
+
+double Download::Clock() const
+{
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+double Download::TransferSeconds() const
+{
+    return transferStart < 0 ? 0 : Clock() - transferStart;
+}
+
+QString Download::N(qint64 x)
+{
+    return x < 0 ? QString::number(x) : QLatin1Char(' ') + QString::number(x);
+}
+
+QString Download::N(double x)
+{
+    // Whole digits, then a period and the fractional digits only when there are any.
+    QString digits = QString::number(x < 0 ? -x : x, 'f', 9);
+    while (digits.endsWith(QLatin1Char('0')))
+        digits.chop(1);
+    if (digits.endsWith(QLatin1Char('.')))
+        digits.chop(1);
+    return (x < 0 ? QLatin1Char('-') : QLatin1Char(' ')) + digits;
+}
+
+QString Download::H(int x)
+{
+    return QString::number(x, 16).toUpper();
+}
+
+QString Download::ElapsedText(double seconds)
+{
+    return N(seconds).left(6);
+}
+
+QString Download::ProgressText(qint64 echoed, qint64 total, double seconds, bool withRate)
+{
+    const QLocale numbers(QLocale::English);
+    const QString dot = QStringLiteral(" \u00B7 ");
+    echoed = qBound<qint64>(0, echoed, total);
+    const qint64 percent = total > 0 ? echoed * 100 / total : 0;
+    QString text = QStringLiteral("%1 %").arg(percent) + dot
+            + QStringLiteral("%1 of %2 bytes").arg(numbers.toString(echoed), numbers.toString(total));
+    // No estimate before the rate can be known, nor once everything is through.
+    if (echoed <= 0 || seconds <= 0)
+        return text;
+    const double rate = echoed / seconds;
+    if (withRate)
+        text += dot + numbers.toString(qint64(rate)) + QStringLiteral(" B/s");
+    if (echoed < total)
+        text += dot + QStringLiteral("%1 s left").arg(qint64(std::ceil((total - echoed) / rate)));
+    return text;
+}
+
+void Download::StartDownload(const QString &AppPath, const QString &FileToProgram,
+                             const QString &portText)
+{
+    // A click that reaches Program while the lock wait lets events run starts nothing.
+    if (inLockWait)
+        return;
+    log.ClearLog();
+    controls.EnableDownloadControls(false);
+    outcome = Outcome::Running;
+    lastProgress = -1;
+    state = WAIT_FOR_LOCK;
+    image.BlockNum = 0;
+    replies = 0;
+    StartTime = Clock();
+    transferStart = -1;
+    image.ImageEnd = 0;
+    image.ImagePos = 0;
+    emit Progress(0, 1);
+
+    if (!image.AssembleImage(AppPath, FileToProgram, log)) {
+        End(CRLF + QStringLiteral("------ Download cancelled: the image could not be built. "
+                                  "Nothing was sent."),
+            Outcome::NotBuilt);
+        return;
+    }
+    if (image.BlockTotal() < NamedBlocks) {
+        End(CRLF + QStringLiteral("------ Download cancelled: the image holds %1 blocks, "
+                                  "at least 5 are needed. Nothing was sent.")
+                       .arg(image.BlockTotal()),
+            Outcome::NotBuilt);
+        return;
+    }
+    // The port the front end shows is the one programmed; its failure line says why.
+    if (!portText.isNull() && !port.UsePort(portText)) {
+        End(QString(), Outcome::NoPort);
+        return;
+    }
+    if (!port.IsOpen()) {
+        End(CRLF + QStringLiteral("------ Download cancelled: no port is open. "
+                                  "Choose a port. Nothing was sent."),
+            Outcome::NoPort);
+        return;
+    }
+    ReportProgress();
+
+    log.LogLine(CRLF + QStringLiteral("------ Programming ------"));
+    log.LogLine(QStringLiteral("Waiting reply from DSP") + CRLF);
+
+    // The lock wait: the target's boot loader matches the baud rate on the carriage
+    // returns and answers 0xAA, which arrives while the waiting events are processed.
+    // An abort from there (window closed, port lost) ends the wait at once.
+    inLockWait = true;
+    qint16 n = 0;
+    while (n <= LockAttempts - 1) {
+        if (state == LOCKED)
+            break;
+        port.SendByte(CarriageReturn);
+        log.LogAppend(QStringLiteral("="));
+        QThread::msleep(LockPauseMs);
+        QCoreApplication::processEvents();
+        if (!Running())
+            break;
+        n += 1;
+    }
+    inLockWait = false;
+    if (!Running())
+        return;
+
+    if (state != LOCKED) {
+        End(CRLF + CRLF + QStringLiteral("Baud Did not Match. Exiting..."), Outcome::NoLock);
+        return;
+    }
+    log.LogLine(QStringLiteral("---- Locked at ") + N(qint64(n)) + QStringLiteral("th Char"));
+    log.LogLine(CRLF + QStringLiteral("------ Downloading ") + algoNames.value(0));
+    state = DOWNLOADING;
+    transferStart = Clock();
+    port.SendByte(image.ImageBytes[image.ImagePos]);
+}
+
+void Download::HandleInput(const QByteArray &InBuff)
+{
+    // A transfer failure is final: a late reply must not resume the exchange.
+    if (InBuff.isEmpty() || outcome == Outcome::TransferFailed)
+        return;
+    const quint8 c = quint8(InBuff[0]);
+
+    switch (state) {
+    case WAIT_FOR_LOCK:
+        if (c == LockByte) {
+            log.LogLine(QStringLiteral("--0xAA received"));
+            state = LOCKED;
+        }
+        break;
+
+    case DOWNLOADING: {
+        const quint8 expected = image.ImageBytes[image.ImagePos];
+        if (c != expected) {
+            Fail(CRLF + CRLF + QStringLiteral("------ Serial Communications Error at ")
+                 + N(qint64(image.ImagePos)) + CRLF + QStringLiteral("Received ") + H(c)
+                 + QStringLiteral(" instead of ") + H(expected) + QStringLiteral(" EXITING"));
+        } else if (image.ImagePos < image.BlockEnds[image.BlockNum] - 1) {
+            image.ImagePos += 1;
+            ReportProgress();
+            port.SendByte(image.ImageBytes[image.ImagePos]);
+        } else {
+            log.LogAppend(QStringLiteral("Downloaded!"));
+            state = WAIT_FOR_ACK;
+            ReportProgress();
+            port.SendByte(EndMark);
+        }
+        break;
+    }
+
+    case WAIT_FOR_ACK:
+        if (c != 0) {
+            Fail(CRLF + QStringLiteral("------ Did Not receive Acknowledge for Algo/Block")
+                 + N(qint64(image.BlockNum)) + QStringLiteral(" Exiting"));
+            break;
+        }
+        image.BlockNum += 1;
+        image.ImagePos += 1;
+        if (image.BlockNum < NamedBlocks) {
+            log.LogLine(CRLF + QStringLiteral("------ Downloading ")
+                        + algoNames.value(image.BlockNum));
+            state = DOWNLOADING;
+            port.SendByte(image.ImageBytes[image.ImagePos]);
+        } else if (image.BlockNum > image.LastBlock) {
+            replies += 1;
+            const QString elapsed = ElapsedText(Clock() - StartTime);
+            // The third zero goes out before the end is announced, so that a front end
+            // may close the port on it.
+            port.SendByte(0x00);
+            if (replies >= 3)
+                End(CRLF + CRLF + QStringLiteral("------ DSP programmed in ") + elapsed
+                        + QStringLiteral(" Seconds ------"),
+                    Outcome::Programmed);
+        } else {
+            log.LogLine(CRLF + QStringLiteral("Programing Block ") + N(qint64(image.BlockNum))
+                        + QStringLiteral(" "));
+            port.SendByte(CarriageReturn);
+            state = WAIT_FOR_MORE_BLOCKS;
+        }
+        break;
+
+    case WAIT_FOR_MORE_BLOCKS:
+        if (c != CarriageReturn) {
+            Fail(CRLF + QStringLiteral("------ Failed at WAIT_FOR_MORE_BLOCKS. Ending"));
+            break;
+        }
+        replies += 1;
+        if (replies == 2) {
+            replies = 0;
+            state = DOWNLOADING;
+            port.SendByte(image.ImageBytes[image.ImagePos]);
+        } else {
+            port.SendByte(CarriageReturn);
+        }
+        break;
+
+    default: // LOCKED, or no state at all: nothing
+        break;
+    }
+}
+
+void Download::Fail(const QString &message)
+{
+    // Nothing more is sent, the variables keep their values and the download controls
+    // stay disabled.
+    log.LogLine(message);
+    outcome = Outcome::TransferFailed;
+    emit Ended(outcome);
+}
+
+void Download::Abort(const QString &reason, Outcome why)
+{
+    if (!Running())
+        return;
+    log.LogLine(CRLF + QStringLiteral("------ Download stopped: ") + reason
+                + QStringLiteral(". Nothing more is sent."));
+    End(QString(), why);
+}
+
+void Download::End(const QString &message, Outcome how)
+{
+    if (!message.isNull())
+        log.LogLine(message);
+    state = WAIT_FOR_LOCK;
+    outcome = how;
+    ReportProgress();
+    controls.EnableDownloadControls(true);
+    emit Ended(outcome);
+}
+
+void Download::ReportProgress()
+{
+    const int total = image.ImageLength();
+    if (total <= 0)
+        return;
+    int echoed = image.ImagePos;
+    if (state == WAIT_FOR_ACK || state == WAIT_FOR_MORE_BLOCKS)
+        echoed = image.ImagePos + 1;
+    if (outcome == Outcome::Programmed)
+        echoed = total;
+    // Tell the front end only when the shown share changes, not for every byte.
+    const int permille = int(qint64(echoed) * 1000 / total);
+    if (permille == lastProgress)
+        return;
+    lastProgress = permille;
+    emit Progress(echoed, total);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Files the tests write and read back, and boot-table files made to measure.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// A segment of a boot-table file: its destination and its data words.
+struct Segment
+{
+    quint16 address;
+    QList<quint16> words;
+};
+
+// A boot-table file of these segments: the first line, then each segment's length,
+// destination, skipped line and words, then the 0 and the closing line. CR LF line ends.
+QByteArray BootTable(const QList<Segment> &segments, const QByteArray &closing = "0000");
+
+// count words, each 0x0101 more than the one before, from first on.
+QList<quint16> Words(int count, quint16 first = 0);
+// Words as the lines of a file: four upper-case hex digits each.
+QStringList WordLines(const QList<quint16> &words);
+// Words as the image holds them: low byte, then high byte.
+QByteArray WordBytes(const QList<quint16> &words);
+
+// Writes a file whole, creating its folder; false when it cannot be written.
+bool WriteFile(const QString &path, const QByteArray &bytes);
+// A file's bytes, or "<missing>" when it cannot be read.
+QByteArray ReadFile(const QString &path);

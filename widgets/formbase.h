@@ -1,0 +1,127 @@
+#pragma once
+
+#include "download.h"
+#include "formparts.h"
+#include "settingsfile.h"
+
+#include <QByteArray>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <QWidget>
+
+#include <memory>
+
+class FileDialog;
+class LogBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QToolButton;
+class SerialLink;
+class StatusLog;
+struct DownloadImage;
+
+// What the windows of both programs share: the controls they have alike, the engine they
+// own, the load and unload order, the download controls around a download, the settings
+// save with its failure line, and the close handling. A program adds its own controls,
+// its settings format and its layout.
+class FormBase : public QWidget, public DownloadControls
+{
+    Q_OBJECT
+public:
+    ~FormBase() override;
+
+    // Program, the program's own download controls, Combopuerto, in that order.
+    void EnableDownloadControls(bool enabled) final;
+    // Writes the settings file from the window state when its bytes would change. A port
+    // text the file cannot hold is replaced by the last one it could, with one log line;
+    // a failure to write gives one log line with the path and the reason.
+    bool SaveSettings();
+
+    // Controls both windows have, named as in the window.
+    QToolButton *Program = nullptr;
+    QPlainTextEdit *txtInfo = nullptr;
+    QLabel *Label1 = nullptr;
+    QLineEdit *fileText = nullptr;
+    QLabel *Label2 = nullptr;
+    PortBox *Combopuerto = nullptr;
+    QLabel *ComPort = nullptr;
+    QProgressBar *DownloadProgress = nullptr;
+    FileDialog *Dialog = nullptr;
+
+    // The code file the next download sends, and the folder of the support files.
+    QString FileToProgram;
+    QString AppPath;
+
+    // Where a program keeps its settings file of this name: the root of drive C on
+    // Windows, the user's configuration folder elsewhere.
+    static QString SettingsPath(const char *fileName);
+
+    // The engine the window owns.
+    StatusLog &Log() { return *log; }
+    SerialLink &MSComm1() { return *link; }
+    Download &Downloader() { return *download; }
+    DownloadImage &Image() { return *image; }
+
+protected:
+    // The window's size and the places that differ between the programs, in twips.
+    struct Layout {
+        int width;
+        int height;
+        QRect program;
+        QStringList ports;  // the port box's own list entries
+    };
+
+    // settingsPath: the settings file. dialog: the file-open dialog (a real one when none
+    // is given; not owned). appPath: where the support files lie (the program's own folder
+    // when empty).
+    FormBase(const QString &settingsPath, FileDialog *dialog, const QString &appPath,
+             const Layout &layout, QWidget *parent);
+
+    // The window's load, called by the program's constructor once its controls exist:
+    // the line parameters, the settings, the port, then AppPath.
+    void FormLoad();
+    // Reads the settings file and sets the controls from it.
+    virtual void LoadSettings() = 0;
+    // The values of the settings file in order, the port box's text last.
+    virtual QStringList SettingsValues() const = 0;
+    // The program's own download controls, between Program and Combopuerto.
+    virtual void EnableOwnControls(bool enabled) = 0;
+
+    // Reads count values of the settings file; what it read counts as saved.
+    SettingsFile::ReadResult ReadSettings(int count);
+    // Writes these values (raw: the ones written without quotes) when the bytes differ
+    // from what was read or written last.
+    bool WriteSettings(const QStringList &values, const QVector<bool> &raw = {});
+    // Puts a port text from the settings file into the port box.
+    void SetPortText(const QString &text);
+    // Shows the file dialog for a code file starting from initDir. False when it was
+    // cancelled or its path cannot be kept in the settings file (one log line).
+    bool ChooseCodeFile(const QString &initDir, QString &chosen);
+    // The program's own folder, known before AppPath is recorded.
+    const QString &ProgramFolder() const { return programFolder; }
+
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void StartProgramming();
+    void ShowProgress(int echoed, int total);
+
+    const QString settingsPath;
+    const QString programFolder;
+    std::unique_ptr<FileDialog> ownDialog;
+    // The settings file's bytes as read or written last.
+    QByteArray settingsBytes;
+    // The last port text the settings file could hold.
+    QString storedPort = QStringLiteral("1");
+    bool unloaded = false;
+
+    std::unique_ptr<DownloadImage> image;
+    std::unique_ptr<StatusLog> log;
+    std::unique_ptr<LogBox> box;
+    std::unique_ptr<SerialLink> link;
+    std::unique_ptr<Download> download;
+};
