@@ -9,10 +9,6 @@
 
 #include <memory>
 
-namespace {
-const QString CRLF = QStringLiteral("\r\n");
-} // namespace
-
 class TestDownload : public QObject
 {
     Q_OBJECT

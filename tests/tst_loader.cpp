@@ -1,5 +1,6 @@
 // The boot-table loader and the image assembly of a download.
 #include "downloadimage.h"
+#include "files.h"
 #include "statuslog.h"
 
 #include <QFile>
@@ -10,15 +11,7 @@
 
 namespace {
 
-const QString CRLF = QStringLiteral("\r\n");
 
-QStringList Words(int count, int first = 0)
-{
-    QStringList words;
-    for (int i = 0; i < count; ++i)
-        words << QString::number((first + i * 0x0101) & 0xFFFF, 16).toUpper().rightJustified(4, '0');
-    return words;
-}
 
 // A boot-table file of one segment: first line, length, destination, skipped line, data,
 // 0, closing line.
@@ -84,7 +77,7 @@ private slots:
 
     void workedExampleCutIntoBlocks()
     {
-        const QStringList data = Words(200, 0x1234);
+        const QStringList data = WordLines(Words(200, quint16(0x1234)));
         const QString path = Write("worked.hex", OneSegment(200, "0040", data));
         QVERIFY(image->LoadHexFile(path, false, *log));
 
@@ -104,7 +97,7 @@ private slots:
 
     void workedExampleAsOneBlock()
     {
-        const QStringList data = Words(200, 7);
+        const QStringList data = WordLines(Words(200, quint16(7)));
         const QString path = Write("worked.hex", OneSegment(200, "0040", data));
         QVERIFY(image->LoadHexFile(path, true, *log));
         QCOMPARE(image->BlockNum, 1);
@@ -143,7 +136,7 @@ private slots:
         QFETCH(bool, split);
         QFETCH(QList<int>, ends);
         QFETCH(QStringList, headers);
-        const QStringList data = Words(length, 3);
+        const QStringList data = WordLines(Words(length, quint16(3)));
         // A second file follows directly after the blocks of the first.
         const QString first = Write("seg.hex", OneSegment(length, "0040", data));
         const QString second = Write("next.hex", OneSegment(1, "0500", {"BEEF"}));
@@ -247,7 +240,7 @@ private slots:
             << "line 2: segment of 4000 words is too long for one block (at most 3FFF)";
 
         QStringList overflow{"0", "C1", "7F40", "0"};
-        overflow << Words(0xC1) << "0" << "x";
+        overflow << WordLines(Words(0xC1)) << "0" << "x";
         QTest::newRow("block address past 7FFF")
             << FileBytes(overflow) << false << "line 3: block address 7F40 + C0 runs past 7FFF";
 
@@ -262,7 +255,7 @@ private slots:
 
         QStringList bigImage{"0", "3FFF"};
         for (int i = 0; i < 5; ++i)
-            bigImage << "0" << "0" << Words(0x3FFF) << (i < 4 ? "3FFF" : "0");
+            bigImage << "0" << "0" << WordLines(Words(0x3FFF)) << (i < 4 ? "3FFF" : "0");
         bigImage << "x";
         QTest::newRow("more than 131073 bytes")
             << FileBytes(bigImage) << true
@@ -301,9 +294,9 @@ private slots:
             QFile f(app.filePath(SupportFileNames[i]));
             QVERIFY(f.open(QIODevice::WriteOnly));
             // Each support file is one segment stored as one block, whatever its length.
-            f.write(FileBytes(OneSegment(300 + i, "0", Words(300 + i))));
+            f.write(FileBytes(OneSegment(300 + i, "0", WordLines(Words(300 + i)))));
         }
-        const QString code = Write("code.hex", OneSegment(400, "100", Words(400)));
+        const QString code = Write("code.hex", OneSegment(400, "100", WordLines(Words(400))));
         // Leftovers of an earlier, longer image do not matter.
         image->BlockNum = 9;
         image->ImagePos = image->ImageEnd = 5000;
@@ -329,7 +322,7 @@ private slots:
     void assemblyFailureLeavesNothingToSend()
     {
         QTemporaryDir app;
-        const QString code = Write("code.hex", OneSegment(4, "100", Words(4)));
+        const QString code = Write("code.hex", OneSegment(4, "100", WordLines(Words(4))));
         QVERIFY(!image->AssembleImage(app.path(), code, *log));
         QCOMPARE(image->LastBlock, -1);
         QCOMPARE(image->BlockTotal(), 0);

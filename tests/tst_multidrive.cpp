@@ -4,7 +4,7 @@
 
 #include "downloadimage.h"
 #include "fakedialog.h"
-#include "files.h"
+#include "window.h"
 #include "seriallink.h"
 #include "statuslog.h"
 #include "targetsimprocess.h"
@@ -24,23 +24,6 @@
 
 #include <memory>
 #include <optional>
-
-namespace {
-
-const QString CRLF = QStringLiteral("\r\n");
-const QString Loaded = QStringLiteral("    ======> Loaded!!! ");
-const QString Ready = QStringLiteral("    ======> Ready to Program!!! ");
-
-
-QByteArray Settings(const QStringList &values)
-{
-    QByteArray bytes;
-    for (const QString &value : values)
-        bytes += '"' + value.toLocal8Bit() + "\"\r\n";
-    return bytes;
-}
-
-} // namespace
 
 class TestMultiDrive : public QObject
 {
@@ -90,15 +73,6 @@ private:
             return {form->SelTROX->isChecked(), form->SelZLA->isChecked(),
                     form->SelZLB->isChecked()};
         return {form->SelTROX->isEnabled(), form->SelZLA->isEnabled(), form->SelZLB->isEnabled()};
-    }
-
-    // Runs the event loop until the download has ended or stopped (or the time is up).
-    bool WaitUntil(const std::function<bool()> &done, int ms = 20000)
-    {
-        QDeadlineTimer deadline(ms);
-        while (!done() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return done();
     }
 
 private slots:

@@ -3,7 +3,7 @@
 #include "../singlefile/form1.h"
 #include "downloadimage.h"
 #include "fakedialog.h"
-#include "files.h"
+#include "window.h"
 #include "seriallink.h"
 #include "statuslog.h"
 #include "targetsimprocess.h"
@@ -25,34 +25,6 @@
 #include <memory>
 #include <optional>
 
-namespace {
-
-const QString CRLF = QStringLiteral("\r\n");
-const QString Loaded = QStringLiteral("    ======> Loaded!!! ");
-const QString Ready = QStringLiteral("    ======> Ready to Program!!! ");
-
-
-// The log's lines, without the line about a port that cannot be opened (the first port
-// may or may not exist on the machine running the tests).
-QStringList LogLines(Form1 &form)
-{
-    QStringList lines = form.Log().Text().split(CRLF);
-    lines.removeIf([](const QString &line) {
-        return line.isEmpty() || line.startsWith(QStringLiteral("---- Cannot open port"));
-    });
-    return lines;
-}
-
-QStringList ListEntries(const QComboBox *box)
-{
-    QStringList entries;
-    for (int i = 0; i < box->count(); ++i)
-        entries << box->itemText(i);
-    return entries;
-}
-
-} // namespace
-
 class TestSingleFile : public QObject
 {
     Q_OBJECT
@@ -68,7 +40,7 @@ private:
     // Settings that name the sample code file and the simulated target's line.
     void WriteSettings(const QString &code, const QString &port)
     {
-        QVERIFY(WriteFile(settings, ("\"" + code + "\"\r\n\"" + port + "\"\r\n").toLocal8Bit()));
+        QVERIFY(WriteFile(settings, Settings({code, port})));
     }
 
 private slots:
@@ -159,7 +131,7 @@ private slots:
             QVERIFY(!form->Program->isEnabled());
             QVERIFY(form->LoadProgram->isEnabled());
             QVERIFY(form->fileText->text().isEmpty());
-            QCOMPARE(LogLines(*form), QStringList());
+            QCOMPARE(LogLines(form->Log().Text()), QStringList());
             QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
             QVERIFY(form->FileToProgram.isEmpty());
             QCOMPARE(form->AppPath, app);
@@ -176,7 +148,7 @@ private slots:
         QCOMPARE(form->FileToProgram, app);
         QVERIFY(form->Program->isEnabled());
         QCOMPARE(form->fileText->text(), app);
-        QCOMPARE(LogLines(*form), QStringList({app + Ready}));
+        QCOMPARE(LogLines(form->Log().Text()), QStringList({app + Ready}));
         QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
 
         // Picking an entry of the list moves to that port at once.
@@ -217,7 +189,7 @@ private slots:
             auto form = Start();
             QVERIFY(form->Program->isEnabled());
             QVERIFY(form->fileText->text().isEmpty());
-            QCOMPARE(LogLines(*form), QStringList());
+            QCOMPARE(LogLines(form->Log().Text()), QStringList());
             QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("3"));
         }
 
@@ -230,7 +202,7 @@ private slots:
             QCOMPARE(form->FileToProgram, code);
             QVERIFY(!form->Program->isEnabled());
             QVERIFY(form->fileText->text().isEmpty());
-            QCOMPARE(LogLines(*form), QStringList());
+            QCOMPARE(LogLines(form->Log().Text()), QStringList());
             QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
             form->close();
             QCOMPARE(ReadFile(settings), ("\"" + code + "\"\r\n\"1\"\r\n").toLocal8Bit());
@@ -242,7 +214,7 @@ private slots:
             auto form = Start();
             QCOMPARE(form->FileToProgram, code);
             QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("7"));
-            QCOMPARE(LogLines(*form), QStringList({code + Ready}));
+            QCOMPARE(LogLines(form->Log().Text()), QStringList({code + Ready}));
         }
     }
 
@@ -325,7 +297,7 @@ private slots:
         auto form = Start();
         const QString prefix = "---- Cannot write the settings file "
                                + QDir::toNativeSeparators(settings) + ": ";
-        QStringList lines = LogLines(*form);
+        QStringList lines = LogLines(form->Log().Text());
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines[0].startsWith(prefix) && lines[0].size() > prefix.size(),
                  qPrintable(lines[0]));
@@ -334,7 +306,7 @@ private slots:
 
         dialog->answers << app + "/sample.hex";
         form->LoadProgram->click();
-        lines = LogLines(*form);
+        lines = LogLines(form->Log().Text());
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[0], app + "/sample.hex" + Loaded);
         QVERIFY(lines[1].startsWith(prefix));
@@ -540,7 +512,7 @@ private slots:
         form->LoadProgram->click();
         QCOMPARE(ReadFile(settings),
                  ("\"" + dir->filePath("chosen.hex") + "\"\r\n\"2\"\r\n").toLocal8Bit());
-        const QStringList lines = LogLines(*form);
+        const QStringList lines = LogLines(form->Log().Text());
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[1], QString("---- Cannot keep the port \"\"odd\"port\" in the settings file: "
                                    "it keeps \"2\""));

@@ -17,7 +17,6 @@
 
 namespace {
 
-const QString CRLF = QStringLiteral("\r\n");
 
 enum class Kind { Clean, NoLock, WrongEcho, BadAck, BadHandshake, BadClose, SilentAfter, HangupAfter };
 

@@ -1,7 +1,7 @@
 #include "engine.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include "files.h"
+
 #include <QRegularExpression>
 
 QString Engine::Text() const
@@ -20,8 +20,5 @@ QString Engine::Protocol() const
 
 bool Engine::WaitUntilEnded(int ms)
 {
-    QDeadlineTimer deadline(ms);
-    while (download.Running() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return !download.Running();
+    return WaitUntil([this] { return !download.Running(); }, ms);
 }

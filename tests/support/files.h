@@ -6,6 +6,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+// The line break of the log and of the files the programs write.
+inline const QString CRLF = QStringLiteral("\r\n");
+
+// Runs the event loop until done() holds or ms have passed; returns done().
+bool WaitUntil(const std::function<bool()> &done, int ms = 20000);
+
 // A segment of a boot-table file: its destination and its data words.
 struct Segment
 {
