@@ -108,14 +108,8 @@ private slots:
                  QString("Orvant Automation Serial Flash Download Utility for LF240X"));
         QVERIFY(!form->windowIcon().isNull());
 
-        struct Expect { QWidget *widget; const char *name; QRect twips; };
-        const Expect expected[] = {
-            {form->Label2, "Label2", {120, 360, 2895, 255}},
-            {form->fileText, "fileText", {120, 720, 8775, 285}},
-            {form->ComPort, "ComPort", {120, 1200, 1455, 255}},
-            {form->Combopuerto, "Combopuerto", {120, 1560, 1575, 315}},
-            {form->Label1, "Label1", {120, 2040, 2535, 495}},
-            {form->txtInfo, "txtInfo", {120, 2400, 8775, 1935}},
+        CheckSharedPlaces(form.get());
+        CheckPlaces(form.get(), {
             {form->SelectTROX, "SelectTROX", {360, 4560, 2055, 735}},
             {form->SelectZLA, "SelectZLA", {2640, 4560, 2055, 735}},
             {form->SelectZLB, "SelectZLB", {4800, 4560, 2175, 735}},
@@ -124,14 +118,9 @@ private slots:
             {form->SelTROX, "SelTROX", {480, 360, 1695, 495}},
             {form->SelZLA, "SelZLA", {2760, 360, 1455, 495}},
             {form->SelZLB, "SelZLB", {4680, 360, 1455, 495}},
-        };
-        for (const Expect &e : expected) {
-            QCOMPARE(e.widget->objectName(), QString(e.name));
-            const QRect t = e.twips;
-            const QRect px(qRound(t.x() / 15.0), qRound(t.y() / 15.0), qRound(t.width() / 15.0),
-                           qRound(t.height() / 15.0));
-            QCOMPARE(e.widget->geometry(), px);
-        }
+        });
+        if (QTest::currentTestFailed())
+            return;
         QCOMPARE(form->SelTROX->parentWidget(), form->SelectEquipo);
 
         QCOMPARE(form->Label2->text(), QString("File To be Programmed"));
@@ -409,10 +398,7 @@ private slots:
         Start();
 
         // Picking the simulated target's device from the list moves the port there.
-        form->Combopuerto->addItem(target.device);
-        const int entry = form->Combopuerto->count() - 1;
-        form->Combopuerto->setCurrentIndex(entry);
-        emit form->Combopuerto->activated(entry);
+        PickPort(form.get(), target.device);
         QVERIFY(form->MSComm1().IsOpen());
         QCOMPARE(form->MSComm1().DeviceName(), target.device);
 

@@ -64,27 +64,11 @@ private slots:
         QCOMPARE(form->size(), QSize(599, 380));
         QCOMPARE(form->minimumSize(), form->maximumSize());
 
-        struct Expected {
-            QWidget *widget;
-            const char *name;
-            QRect rect;
-        };
-        const Expected controls[] = {
-            {form->Program, "Program", {168, 304, 137, 65}},
-            {form->txtInfo, "txtInfo", {8, 160, 585, 129}},
-            {form->LoadProgram, "LoadProgram", {8, 304, 121, 65}},
-            {form->Label1, "Label1", {8, 136, 169, 33}},
-            {form->fileText, "fileText", {8, 48, 585, 19}},
-            {form->Label2, "Label2", {8, 24, 193, 17}},
-            {form->Combopuerto, "Combopuerto", {8, 104, 105, 21}},
-            {form->ComPort, "ComPort", {8, 80, 97, 17}},
-            {form->DownloadProgress, "DownloadProgress", {120, 104, 473, 21}},
-        };
-        for (const Expected &c : controls) {
-            QCOMPARE(c.widget->objectName(), QString::fromLatin1(c.name));
-            QCOMPARE(c.widget->geometry(), c.rect);
-            QCOMPARE(form->findChild<QWidget *>(QString::fromLatin1(c.name)), c.widget);
-        }
+        CheckSharedPlaces(form.get());
+        CheckPlaces(form.get(), {{form->Program, "Program", {2520, 4560, 2055, 975}},
+                                 {form->LoadProgram, "LoadProgram", {120, 4560, 1815, 975}}});
+        if (QTest::currentTestFailed())
+            return;
 
         QCOMPARE(form->LoadProgram->text(), QStringLiteral("Select   .HEX  File"));
         QCOMPARE(form->Program->text(), QStringLiteral("Program"));
@@ -152,10 +136,7 @@ private slots:
         QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
 
         // Picking an entry of the list moves to that port at once.
-        form->Combopuerto->addItem(target.device);
-        const int index = form->Combopuerto->count() - 1;
-        form->Combopuerto->setCurrentIndex(index);
-        emit form->Combopuerto->activated(index);
+        PickPort(form.get(), target.device);
         QVERIFY(form->MSComm1().IsOpen());
         QCOMPARE(form->MSComm1().DeviceName(), target.device);
 

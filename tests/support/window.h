@@ -3,9 +3,19 @@
 // written as the programs write them, and the log and list as the tests read them.
 
 #include "files.h"
+#include "formbase.h"
 
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRect>
 #include <QStringList>
+#include <QTest>
+#include <QWidget>
+
+#include <initializer_list>
 
 inline const QString Loaded = QStringLiteral("    ======> Loaded!!! ");
 inline const QString Ready = QStringLiteral("    ======> Ready to Program!!! ");
@@ -37,4 +47,48 @@ inline QStringList ListEntries(const QComboBox *box)
     for (int i = 0; i < box->count(); ++i)
         entries << box->itemText(i);
     return entries;
+}
+
+// A control where the window's design puts it, in twips (15 to a pixel).
+struct Placed
+{
+    QWidget *widget;
+    const char *name;
+    QRect twips;
+};
+
+// Each control has its name as object name, is found under it, and lies at its place in
+// pixels, rounded.
+inline void CheckPlaces(QWidget *form, std::initializer_list<Placed> controls)
+{
+    for (const Placed &c : controls) {
+        QCOMPARE(c.widget->objectName(), QString::fromLatin1(c.name));
+        QCOMPARE(form->findChild<QWidget *>(QString::fromLatin1(c.name)), c.widget);
+        const QRect t = c.twips;
+        QCOMPARE(c.widget->geometry(), QRect(qRound(t.x() / 15.0), qRound(t.y() / 15.0),
+                                             qRound(t.width() / 15.0), qRound(t.height() / 15.0)));
+    }
+}
+
+// The controls both windows have at the same places.
+inline void CheckSharedPlaces(FormBase *form)
+{
+    CheckPlaces(form, {
+        {form->Label2, "Label2", {120, 360, 2895, 255}},
+        {form->fileText, "fileText", {120, 720, 8775, 285}},
+        {form->ComPort, "ComPort", {120, 1200, 1455, 255}},
+        {form->Combopuerto, "Combopuerto", {120, 1560, 1575, 315}},
+        {form->DownloadProgress, "DownloadProgress", {1800, 1560, 7095, 315}},
+        {form->Label1, "Label1", {120, 2040, 2535, 495}},
+        {form->txtInfo, "txtInfo", {120, 2400, 8775, 1935}},
+    });
+}
+
+// Picks a device from the port box's list, as the operator does with the mouse.
+inline void PickPort(FormBase *form, const QString &device)
+{
+    form->Combopuerto->addItem(device);
+    const int entry = form->Combopuerto->count() - 1;
+    form->Combopuerto->setCurrentIndex(entry);
+    emit form->Combopuerto->activated(entry);
 }
