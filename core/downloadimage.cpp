@@ -1,9 +1,9 @@
 #include "downloadimage.h"
 
+#include "boundedfile.h"
 #include "statuslog.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 
 const char *const SupportFileNames[4] = {"krnl24xx.hex", "clr24_x1.hex", "era24_x1.hex",
@@ -216,24 +216,18 @@ private:
 
 bool DownloadImage::LoadHexFile(const QString &path, bool SplitFlag, StatusLog &log)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        log.LogLine(QStringLiteral("---- Cannot load ") + path + QStringLiteral(": ")
-                    + file.errorString());
+    QByteArray data;
+    QString reason;
+    if (!ReadRegularFile(path, &data, &reason)) {
+        log.LogLine(QStringLiteral("---- Cannot load ") + path + QStringLiteral(": ") + reason);
         return false;
     }
     log.LogLine(QStringLiteral("------ Opened ") + path);
-    const QByteArray data = file.readAll();
-    const bool readOk = file.error() == QFileDevice::NoError;
-    const QString readError = file.errorString();
-    file.close();
 
     const qint32 startPos = ImagePos;
     const qint32 startBlocks = BlockNum;
     const qint32 startEnd = ImageEnd;
     try {
-        if (!readOk)
-            throw LoadError{0, readError};
         HexFileLoader(*this, data, SplitFlag, log, path).Load();
         return true;
     } catch (const LoadError &error) {

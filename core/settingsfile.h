@@ -13,14 +13,15 @@ enum class ReadStatus {
     Ok,          // all values asked for were read
     Missing,     // there is no such file
     TooFew,      // the file ended before the last value
-    Unreadable,  // the file exists but cannot be opened or read
+    Unreadable,  // the path exists but cannot be read as a settings file
 };
 
 struct ReadResult {
     ReadStatus status = ReadStatus::Unreadable;
     // The values read, in order; on TooFew the ones read before the end of the file.
     QStringList values;
-    // The system's reason when the file could not be opened or read.
+    // Why the file could not be read: "not a regular file" (a FIFO, device or folder,
+    // refused without opening it), "larger than 16 MiB", or the system's reason.
     QString reason;
     // The file's bytes, as far as they were read.
     QByteArray bytes;
@@ -40,7 +41,8 @@ QStringList Parse(const QByteArray &bytes, int count);
 // leaves the old file as it was; the folder is created when missing. A value that cannot
 // be quoted but reads back unchanged bare (CanStoreBare) is written bare; any other value
 // the file cannot hold is refused before anything is written. A file that holds these
-// bytes already is left alone. On failure returns false and puts the reason into *reason.
+// bytes already is left alone, and a path that exists but is not a regular file is refused
+// ("not a regular file"). On failure returns false and puts the reason into *reason.
 bool Write(const QString &path, const QStringList &values, QString *reason = nullptr,
            const QVector<bool> &raw = {});
 

@@ -1,6 +1,8 @@
 // The boot-table loader and the image assembly of a download.
 #include "downloadimage.h"
+#include "unreadablefile.h"
 #include "statuslog.h"
+#include "watchdog.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -291,6 +293,30 @@ private slots:
         const QString path = dir.filePath("nowhere.hex");
         QVERIFY(!image->LoadHexFile(path, false, *log));
         QCOMPARE(log->Text(), CRLF + "---- Cannot load " + path + ": No such file or directory");
+        QCOMPARE(image->BlockNum, 0);
+    }
+
+    void unreadableFilesAreRefusedAtOnce_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("FIFO") << "fifo" << "not a regular file";
+        QTest::newRow("device") << "device" << "not a regular file";
+        QTest::newRow("folder") << "folder" << "not a regular file";
+        QTest::newRow("17 MiB") << "oversized" << "larger than 16 MiB";
+    }
+
+    void unreadableFilesAreRefusedAtOnce()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = UnreadableFile(dir.path(), kind);
+        QVERIFY(!path.isEmpty());
+        {
+            Watchdog watchdog;
+            QVERIFY(!image->LoadHexFile(path, false, *log));
+        }
+        QCOMPARE(log->Text(), CRLF + "---- Cannot load " + path + ": " + reason);
         QCOMPARE(image->BlockNum, 0);
     }
 

@@ -1,4 +1,6 @@
 #include "settingsfile.h"
+#include "unreadablefile.h"
+#include "watchdog.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -98,6 +100,36 @@ private slots:
         QVERIFY(unreadable.status == ReadStatus::Unreadable
                 || unreadable.status == ReadStatus::TooFew);
         QVERIFY(unreadable.status != ReadStatus::Ok);
+    }
+
+    void unreadableFilesAreRefusedAtOnce_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("FIFO") << "fifo" << "not a regular file";
+        QTest::newRow("device") << "device" << "not a regular file";
+        QTest::newRow("folder") << "folder" << "not a regular file";
+        QTest::newRow("17 MiB") << "oversized" << "larger than 16 MiB";
+    }
+
+    void unreadableFilesAreRefusedAtOnce()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = UnreadableFile(dir.path(), kind);
+        QVERIFY(!path.isEmpty());
+        Watchdog watchdog;
+        const auto read = SettingsFile::Read(path, 5);
+        QCOMPARE(read.status, ReadStatus::Unreadable);
+        QCOMPARE(read.reason, reason);
+
+        // Nor is a FIFO or folder replaced by a save.
+        if (kind != "fifo" && kind != "folder")
+            return;
+        QString why;
+        QVERIFY(!SettingsFile::Write(path, {"a", "1"}, &why));
+        QCOMPARE(why, QString("not a regular file"));
+        QVERIFY(QFileInfo(path).exists() && !QFileInfo(path).isFile());
     }
 
     void writeBytesExactly()
