@@ -34,6 +34,27 @@ int HexDigit(char c)
     return -1;
 }
 
+// A line as a log line shows it: printable ASCII as it stands, a tab as \t, any other
+// byte as \xNN, and no more than 40 characters of it, so the log line stays one short line.
+QString Shown(const QByteArray &line)
+{
+    constexpr int MaxShown = 40;
+    QString text;
+    for (qsizetype i = 0; i < line.size() && i < MaxShown; ++i) {
+        const char c = line[i];
+        if (c == '\t')
+            text += QStringLiteral("\\t");
+        else if (c >= ' ' && c <= '~')
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x")
+                  + QString::number(quint8(c), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    }
+    if (line.size() > MaxShown)
+        text += QStringLiteral("...");
+    return text;
+}
+
 // The lines of a boot-table file, read one at a time. CR LF, CR alone and LF alone all
 // end a line; text after the last line end is a last line of its own.
 class LineReader
@@ -87,7 +108,10 @@ public:
     // Throws LoadError on input that cannot be loaded.
     void Load()
     {
-        ReadWord(); // line 1: read and dropped
+        // Line 1 is free text. An Intel HEX file starts with a record mark there: say so,
+        // instead of complaining about one of its later lines.
+        if (ReadLine().startsWith(':'))
+            Fail(QStringLiteral("an Intel HEX file, not a boot-table text file"));
         qint16 length = ReadWord();
         log.LogLine(QStringLiteral("Len = ") + Hex16(length));
         for (;;) {
@@ -122,8 +146,9 @@ private:
         return line;
     }
 
-    // A word line: blanks and tabs skipped, then hex digits up to the first character that
-    // is not one; no digits reads 0. More than four significant digits do not fit.
+    // A word line: hex digits with blanks and tabs around them; no digits read 0. Anything
+    // else on the line would be read as some other word than the one meant, so it cannot
+    // be loaded; nor can more than four significant digits.
     qint16 ReadWord()
     {
         const QByteArray line = ReadLine();
@@ -135,10 +160,14 @@ private:
         for (int digit; i < line.size() && (digit = HexDigit(line[i])) >= 0; ++i) {
             if (significant > 0 || digit != 0)
                 ++significant;
-            if (significant > 4)
-                Fail(QStringLiteral("more than four hex digits"));
             value = value * 16 + quint32(digit);
         }
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
+        if (i < line.size())
+            Fail(QStringLiteral("not a hex word: \"%1\"").arg(Shown(line)));
+        if (significant > 4)
+            Fail(QStringLiteral("more than four hex digits"));
         return qint16(quint16(value));
     }
 

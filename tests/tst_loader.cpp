@@ -216,11 +216,21 @@ private slots:
 
     void blanksTabsAndEveryLineEnd()
     {
-        const QByteArray content = "0\r\n \t2\n 0040 \r0000\r\n\tabcd\t\n 0012 junk\r0\r\nlast";
+        const QByteArray content = "0\r\n \t2\n 0040 \r0000\r\n\tabcd\t\n 0012 \t\r0\r\nlast";
         const QString path = Write("ends.hex", content);
         QVERIFY(image->LoadHexFile(path, false, *log));
         QCOMPARE(Bytes(0, 8), QByteArray::fromHex("40000100CDAB1200"));
         QVERIFY(log->Text().endsWith(". Read 'last' from file "));
+    }
+
+    void freeTextLinesAreNotConvertedAndBlankWordsReadZero()
+    {
+        // Line 1, the line after an address and the closing line are never words.
+        const QStringList lines{"12345 Kernel", "2", "40", "12G4 -1", " \t", "7", "0", "x0045"};
+        const QString path = Write("free.hex", lines);
+        QVERIFY(image->LoadHexFile(path, false, *log));
+        QCOMPARE(Bytes(0, 8), QByteArray::fromHex("4000010000000700"));
+        QVERIFY(log->Text().endsWith(". Read 'x0045' from file "));
     }
 
     void unloadableInputs_data()
@@ -239,6 +249,33 @@ private slots:
         QTest::newRow("five significant digits")
             << FileBytes({"0", "2", "40", "0", "1", "12345", "0", "x"}) << false
             << "line 6: more than four hex digits";
+        QTest::newRow("letter before a length")
+            << FileBytes({"0", "x0045", "40", "0"}) << false << "line 2: not a hex word: \"x0045\"";
+        QTest::newRow("letter inside an address")
+            << FileBytes({"0", "1", "12G4", "0"}) << false << "line 3: not a hex word: \"12G4\"";
+        QTest::newRow("no digit in a data word")
+            << FileBytes({"0", "2", "40", "0", "1", "ZZZZ", "0", "x"}) << false
+            << "line 6: not a hex word: \"ZZZZ\"";
+        QTest::newRow("0x prefix") << FileBytes({"0", "1", "40", "0", "0x3", "0", "x"}) << false
+                                   << "line 5: not a hex word: \"0x3\"";
+        QTest::newRow("sign") << FileBytes({"0", "1", "40", "0", "1", "-1", "40", "0"}) << false
+                              << "line 6: not a hex word: \"-1\"";
+        QTest::newRow("blank between digits")
+            << FileBytes({"0", "1", "40", "0", "12 34", "0", "x"}) << false
+            << "line 5: not a hex word: \"12 34\"";
+        QTest::newRow("text after the digits")
+            << FileBytes({"0", "1", "40", "0", " 0012 junk", "0", "x"}) << false
+            << "line 5: not a hex word: \" 0012 junk\"";
+        QTest::newRow("control characters shown escaped")
+            << FileBytes({"0", "1", "40", "0", QString::fromLatin1("1\t\0\x7f" "2", 5), "0", "x"})
+            << false
+            << "line 5: not a hex word: \"1\\t\\x00\\x7F2\"";
+        QTest::newRow("long line shown cut")
+            << FileBytes({"0", "1", "40", "0", QString(100, 'G'), "0", "x"}) << false
+            << "line 5: not a hex word: \"" + QString(40, 'G') + "...\"";
+        QTest::newRow("Intel HEX file")
+            << FileBytes({":0400000000010203F6", ":00000001FF"}) << true
+            << "line 1: an Intel HEX file, not a boot-table text file";
         QTest::newRow("length 8000") << FileBytes({"0", "8000", "40", "0"}) << false
                                      << "line 2: segment length 8000 is over 7FFF";
         QTest::newRow("second length FFFF")
