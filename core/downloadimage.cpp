@@ -101,7 +101,8 @@ class HexFileLoader
 public:
     HexFileLoader(DownloadImage &image, const QByteArray &data, bool SplitFlag, StatusLog &log,
                   const QString &path)
-        : image(image), lines(data), SplitFlag(SplitFlag), log(log), path(path)
+        : image(image), lines(data), SplitFlag(SplitFlag), log(log), path(path),
+          firstBlock(image.BlockNum)
     {
     }
 
@@ -124,6 +125,10 @@ public:
             length = ReadWord();
             if (length == 0) {
                 const QByteArray closing = ReadLine();
+                // Each support file is one block of the image at a fixed place: without
+                // it every later block would be sent as the one before it.
+                if (SplitFlag && image.BlockNum == firstBlock)
+                    throw LoadError{0, QStringLiteral("the file holds no block")};
                 log.LogLine(QStringLiteral("Done with ") + path + QStringLiteral(". Read '")
                             + QString::fromLocal8Bit(closing) + QStringLiteral("' from file "));
                 return;
@@ -236,6 +241,8 @@ private:
     bool SplitFlag;
     StatusLog &log;
     const QString &path;
+    // The image's block count before this file.
+    const qint32 firstBlock;
     // The line of the current segment's destination address: errors about the segment's
     // blocks point there.
     int destLine = 0;

@@ -389,6 +389,37 @@ private slots:
         QCOMPARE(opened, expected << code);
     }
 
+    void supportFileWithoutBlockIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("only segment of length 0")
+            << FileBytes({"10AA", "0", "0", "0", "0", "end"}) << "the file holds no block";
+        QTest::newRow("blank lines") << QByteArray(8, '\n') << "the file holds no block";
+        const QString text = QString::fromLatin1(FileBytes(OneSegment(1, "40", {"1234"})));
+        QByteArray utf16("\xFF\xFE");
+        utf16 += QByteArray(reinterpret_cast<const char *>(text.utf16()), 2 * text.size());
+        QTest::newRow("UTF-16") << utf16 << "line 2: not a hex word: \"\\x00\"";
+    }
+
+    void supportFileWithoutBlockIsRefused()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        // Without its block the clear algorithm would be sent as the kernel.
+        QTemporaryDir app;
+        for (int i = 0; i < 4; ++i) {
+            QFile f(app.filePath(SupportFileNames[i]));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(i == 0 ? content : FileBytes(OneSegment(1, "0", Words(1))));
+        }
+        const QString code = Write("code.hex", OneSegment(4, "100", Words(4)));
+        QVERIFY(!image->AssembleImage(app.path(), code, *log));
+        QCOMPARE(image->LastBlock, -1);
+        QCOMPARE(log->Text().split(CRLF).last(),
+                 "---- Cannot load " + app.filePath(SupportFileNames[0]) + ": " + reason);
+    }
+
     void assemblyFailureLeavesNothingToSend()
     {
         QTemporaryDir app;
