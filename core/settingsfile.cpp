@@ -58,12 +58,16 @@ QStringList Parse(const QByteArray &bytes, int count)
             break;
         QByteArray value;
         if (bytes[pos] == '"') {
+            // The closing quote is looked for on this line only: a quote left open ends
+            // with its line, so that the values after it stay in their slots.
             const int start = pos + 1;
-            int close = int(bytes.indexOf('"', start));
-            if (close < 0)
-                close = size;
+            int close = start;
+            while (close < size && bytes[close] != '"' && !IsLineEnd(bytes[close]))
+                ++close;
             value = bytes.mid(start, close - start);
-            pos = close + 1;
+            pos = close;
+            if (pos < size && bytes[pos] == '"')
+                ++pos;
             // Whatever stands between the closing quote and the delimiter is dropped.
             while (pos < size && bytes[pos] != ',' && !IsLineEnd(bytes[pos]))
                 ++pos;

@@ -29,8 +29,9 @@ struct ReadResult {
 
 // Reads count values one after another. Enclosing double quotes are removed; a comma
 // inside quotes belongs to the value, outside quotes a comma ends a value as a line end
-// does; a blank line is an empty value; a bare value is taken as it stands (blanks around
-// it dropped). Anything after the last value asked for is ignored.
+// does; a quote not closed on its line ends at the line end; a blank line is an empty
+// value; a bare value is taken as it stands (blanks around it dropped). Anything after
+// the last value asked for is ignored.
 ReadResult Read(const QString &path, int count);
 
 // The values parsed from the file's bytes, as Read takes them (for up to count values).

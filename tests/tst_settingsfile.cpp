@@ -66,8 +66,13 @@ private slots:
                                                   << QStringList{"a", "b"};
         QTest::newRow("text after the closing quote dropped")
             << QByteArray("\"a\"xyz\r\n\"b\"\r\n") << 2 << QStringList{"a", "b"};
-        QTest::newRow("quote never closed runs to the end")
-            << QByteArray("\"a\r\nb") << 1 << QStringList{"a\r\nb"};
+        QTest::newRow("quote never closed ends at its line end")
+            << QByteArray("\"a\r\nb") << 2 << QStringList{"a", "b"};
+        QTest::newRow("unclosed quote in line 1 keeps the later values in their slots")
+            << QByteArray("\"C:\\a.hex\r\n\"\"\r\n\"\"\r\n\"TROX\"\r\n\"3\"\r\n") << 5
+            << QStringList{"C:\\a.hex", "", "", "TROX", "3"};
+        QTest::newRow("unclosed quotes before LF, CR and a comma")
+            << QByteArray("\"a\n\"b\r\"c,d\r\n\"e\"") << 4 << QStringList{"a", "b", "c,d", "e"};
         QTest::newRow("empty file") << QByteArray() << 2 << QStringList{};
     }
 
@@ -192,9 +197,10 @@ private slots:
                  QByteArray("\"/a.hex\"\r\n/b\"x\".hex\r\n\"\"\r\n\"TROX\"\r\n\"3\"\r\n"));
         QCOMPARE(SettingsFile::Read(path, 5).values, read.values);
 
-        // Whatever the reader takes from a line without an unclosed quote, the writer can
-        // store again.
-        const QByteArray odd[] = {"a\"b", "x\"\"", " q\"r \t", "\v\f x\"y\f", "1\"2\"3,\"4\""};
+        // Whatever the reader takes from a line, an unclosed quote's included, the writer
+        // can store again.
+        const QByteArray odd[] = {"a\"b", "x\"\"", " q\"r \t", "\v\f x\"y\f", "1\"2\"3,\"4\"",
+                                  "\"open, x"};
         for (const QByteArray &bytes : odd) {
             const QStringList values = SettingsFile::Parse(bytes + "\r\n", 1);
             QCOMPARE(values.size(), 1);
