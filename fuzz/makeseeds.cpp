@@ -1,6 +1,8 @@
 // Writes the seed corpora of the fuzz targets: the kinds of files the tests use, well
 // formed and broken, each into its target's folder.
-//   makeseeds DIR   ->  DIR/loader, DIR/assembly, DIR/settings
+//   makeseeds DIR   ->  DIR/loader, DIR/assembly, DIR/settings, DIR/download
+#include "downloadcases.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -154,6 +156,28 @@ void SettingsSeeds(const fs::path &dir)
     Save(dir, "empty", "");
 }
 
+// Download input: the code file's number, then the target's answers.
+void DownloadSeeds(const fs::path &dir)
+{
+    for (size_t c = 0; c < downloadcase::CodeFiles().size(); ++c) {
+        const downloadcase::Exchange right = downloadcase::RightExchange(downloadcase::CodeFiles()[c]);
+        const std::string code(1, char(c));
+        const std::string name = "code" + std::to_string(c) + "-";
+        Save(dir, name + "programmed", code + right.answers);
+        Save(dir, name + "answers-after-the-end", code + right.answers + std::string("\xAA\x00\x0D\xEE", 4));
+        Save(dir, name + "silent-halfway", code + right.answers.substr(0, right.answers.size() / 2));
+        // The first answer of each kind (echo, acknowledgement, handshake, closing zero) wrong.
+        for (const char kind : std::string("eahc")) {
+            const size_t at = right.kinds.find(kind);
+            if (at == std::string::npos)
+                continue;
+            std::string answers = right.answers;
+            answers[at] = char(answers[at] ^ 0x41);
+            Save(dir, name + "wrong-" + kind, code + answers);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -166,5 +190,6 @@ int main(int argc, char **argv)
     LoaderSeeds(dir / "loader");
     AssemblySeeds(dir / "assembly");
     SettingsSeeds(dir / "settings");
+    DownloadSeeds(dir / "download");
     return 0;
 }
