@@ -5,7 +5,9 @@
 
 bool ReadRegularFile(const QString &path, QByteArray *bytes, QString *reason)
 {
-    const auto fail = [reason](const QString &why) {
+    bytes->clear();
+    const auto fail = [bytes, reason](const QString &why) {
+        bytes->clear();
         *reason = why;
         return false;
     };
@@ -23,7 +25,6 @@ bool ReadRegularFile(const QString &path, QByteArray *bytes, QString *reason)
         return fail(file.errorString());
     // Read in pieces up to one byte past the limit, so that a file which grew since it
     // was looked at is still bounded and still told apart from one that fits.
-    bytes->clear();
     while (bytes->size() <= MaxFileBytes) {
         const QByteArray piece = file.read(qMin<qint64>(1 << 16, MaxFileBytes + 1 - bytes->size()));
         if (piece.isEmpty())

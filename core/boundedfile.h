@@ -13,5 +13,5 @@ constexpr qint64 MaxFileBytes = 16 * 1024 * 1024;
 // refused before it is opened, with the reason "not a regular file": a FIFO's opening
 // would block, a device may never end, a folder holds no bytes. A file of more than
 // MaxFileBytes is refused with "larger than 16 MiB"; any other failure gives the system's
-// reason. Returns false and puts the reason into *reason on failure.
+// reason. Returns false, with *bytes empty and the reason in *reason, on failure.
 bool ReadRegularFile(const QString &path, QByteArray *bytes, QString *reason);

@@ -23,7 +23,7 @@ struct ReadResult {
     // Why the file could not be read: "not a regular file" (a FIFO, device or folder,
     // refused without opening it), "larger than 16 MiB", or the system's reason.
     QString reason;
-    // The file's bytes, as far as they were read.
+    // The file's bytes; none when it could not be read.
     QByteArray bytes;
 };
 
