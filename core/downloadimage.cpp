@@ -1,9 +1,9 @@
 #include "downloadimage.h"
 
+#include "boundedfile.h"
 #include "statuslog.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 
 const char *const SupportFileNames[4] = {"krnl24xx.hex", "clr24_x1.hex", "era24_x1.hex",
@@ -32,6 +32,27 @@ int HexDigit(char c)
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
+}
+
+// A line as a log line shows it: printable ASCII as it stands, a tab as \t, any other
+// byte as \xNN, and no more than 40 characters of it, so the log line stays one short line.
+QString Shown(const QByteArray &line)
+{
+    constexpr int MaxShown = 40;
+    QString text;
+    for (qsizetype i = 0; i < line.size() && i < MaxShown; ++i) {
+        const char c = line[i];
+        if (c == '\t')
+            text += QStringLiteral("\\t");
+        else if (c >= ' ' && c <= '~')
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x")
+                  + QString::number(quint8(c), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    }
+    if (line.size() > MaxShown)
+        text += QStringLiteral("...");
+    return text;
 }
 
 // The lines of a boot-table file, read one at a time. CR LF, CR alone and LF alone all
@@ -80,14 +101,18 @@ class HexFileLoader
 public:
     HexFileLoader(DownloadImage &image, const QByteArray &data, bool SplitFlag, StatusLog &log,
                   const QString &path)
-        : image(image), lines(data), SplitFlag(SplitFlag), log(log), path(path)
+        : image(image), lines(data), SplitFlag(SplitFlag), log(log), path(path),
+          firstBlock(image.BlockNum)
     {
     }
 
     // Throws LoadError on input that cannot be loaded.
     void Load()
     {
-        ReadWord(); // line 1: read and dropped
+        // Line 1 is free text. An Intel HEX file starts with a record mark there: say so,
+        // instead of complaining about one of its later lines.
+        if (ReadLine().startsWith(':'))
+            Fail(QStringLiteral("an Intel HEX file, not a boot-table text file"));
         qint16 length = ReadWord();
         log.LogLine(QStringLiteral("Len = ") + Hex16(length));
         for (;;) {
@@ -100,6 +125,10 @@ public:
             length = ReadWord();
             if (length == 0) {
                 const QByteArray closing = ReadLine();
+                // Each support file is one block of the image at a fixed place: without
+                // it every later block would be sent as the one before it.
+                if (SplitFlag && image.BlockNum == firstBlock)
+                    throw LoadError{0, QStringLiteral("the file holds no block")};
                 log.LogLine(QStringLiteral("Done with ") + path + QStringLiteral(". Read '")
                             + QString::fromLocal8Bit(closing) + QStringLiteral("' from file "));
                 return;
@@ -122,8 +151,9 @@ private:
         return line;
     }
 
-    // A word line: blanks and tabs skipped, then hex digits up to the first character that
-    // is not one; no digits reads 0. More than four significant digits do not fit.
+    // A word line: hex digits with blanks and tabs around them; no digits read 0. Anything
+    // else on the line would be read as some other word than the one meant, so it cannot
+    // be loaded; nor can more than four significant digits.
     qint16 ReadWord()
     {
         const QByteArray line = ReadLine();
@@ -135,10 +165,14 @@ private:
         for (int digit; i < line.size() && (digit = HexDigit(line[i])) >= 0; ++i) {
             if (significant > 0 || digit != 0)
                 ++significant;
-            if (significant > 4)
-                Fail(QStringLiteral("more than four hex digits"));
             value = value * 16 + quint32(digit);
         }
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
+        if (i < line.size())
+            Fail(QStringLiteral("not a hex word: \"%1\"").arg(Shown(line)));
+        if (significant > 4)
+            Fail(QStringLiteral("more than four hex digits"));
         return qint16(quint16(value));
     }
 
@@ -207,6 +241,8 @@ private:
     bool SplitFlag;
     StatusLog &log;
     const QString &path;
+    // The image's block count before this file.
+    const qint32 firstBlock;
     // The line of the current segment's destination address: errors about the segment's
     // blocks point there.
     int destLine = 0;
@@ -216,24 +252,18 @@ private:
 
 bool DownloadImage::LoadHexFile(const QString &path, bool SplitFlag, StatusLog &log)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        log.LogLine(QStringLiteral("---- Cannot load ") + path + QStringLiteral(": ")
-                    + file.errorString());
+    QByteArray data;
+    QString reason;
+    if (!ReadRegularFile(path, &data, &reason)) {
+        log.LogLine(QStringLiteral("---- Cannot load ") + path + QStringLiteral(": ") + reason);
         return false;
     }
     log.LogLine(QStringLiteral("------ Opened ") + path);
-    const QByteArray data = file.readAll();
-    const bool readOk = file.error() == QFileDevice::NoError;
-    const QString readError = file.errorString();
-    file.close();
 
     const qint32 startPos = ImagePos;
     const qint32 startBlocks = BlockNum;
     const qint32 startEnd = ImageEnd;
     try {
-        if (!readOk)
-            throw LoadError{0, readError};
         HexFileLoader(*this, data, SplitFlag, log, path).Load();
         return true;
     } catch (const LoadError &error) {

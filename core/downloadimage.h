@@ -33,8 +33,8 @@ struct DownloadImage
     DownloadImage &operator=(const DownloadImage &) = delete;
 
     // Reads one boot-table text file and appends its segments as blocks: each segment
-    // as one block when SplitFlag is true, cut into blocks of 192 words otherwise.
-    // Logs its progress. On a file that cannot be loaded it logs one line naming the
+    // as one block when SplitFlag is true (a support file, which must yield at least one
+    // block), cut into blocks of 192 words otherwise. Logs its progress. On a file that cannot be loaded it logs one line naming the
     // file, the line and the reason, takes back every block of this file and returns
     // false; nothing is ever written outside the arrays.
     bool LoadHexFile(const QString &path, bool SplitFlag, StatusLog &log);

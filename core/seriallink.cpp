@@ -9,6 +9,27 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
+#include <system_error>
+
+namespace {
+
+// Why a port could not be opened, in words the technician can act on. Qt SerialPort
+// reports a PermissionError both for a port that another program holds (its lock file is
+// taken: "Permission error while locking the device"; or the device is open for exclusive
+// use: EBUSY) and for a real lack of permission (EACCES), whose system text stays.
+QString OpenFailure(const QSerialPort &port)
+{
+    const QString text = port.errorString();
+    const QString busy =
+            QString::fromStdString(std::make_error_code(std::errc::device_or_resource_busy).message());
+    if (port.error() == QSerialPort::PermissionError
+        && (text == QSerialPort::tr("Permission error while locking the device") || text == busy))
+        return QStringLiteral("it is in use by another program");
+    return text;
+}
+
+} // namespace
+
 SerialLink::SerialLink(StatusLog &log, QObject *parent)
     : DownloadPort(parent)
     , log(log)
@@ -52,7 +73,7 @@ bool SerialLink::OpenPort(const QString &portText)
         const QString shown = name == portText
                 ? name
                 : QStringLiteral("%1 (%2)").arg(portText, name);
-        log.LogLine(QStringLiteral("---- Cannot open port %1: %2").arg(shown, port->errorString()));
+        log.LogLine(QStringLiteral("---- Cannot open port %1: %2").arg(shown, OpenFailure(*port)));
         port->clearError();
         return false;
     }
@@ -176,12 +197,14 @@ void SerialLink::OnError(int error)
         return;
     // Close at once: a hung-up pseudo-terminal repeats ReadError for as long as its
     // read notifier stays armed, and nothing may be delivered from a lost port.
-    const char *what = error == QSerialPort::ResourceError ? "the device is no longer available"
-            : error == QSerialPort::ReadError ? "reading from the port failed"
-                                              : "writing to the port failed";
-    // The system's text can be a stale one when the other end just hung up, so it
-    // only follows, in brackets.
-    const QString reason = QStringLiteral("%1 (%2)").arg(QLatin1String(what), port->errorString());
+    // A hung-up line (the other end closed, an adapter pulled out) reads as the end of
+    // the data, which Qt SerialPort reports as a ReadError with whatever system error an
+    // earlier call left behind; that text would mislead, so none is shown.
+    const QString reason = error == QSerialPort::ResourceError
+            ? QStringLiteral("the device was unplugged or is no longer available")
+            : error == QSerialPort::ReadError
+            ? QStringLiteral("the other end hung up or the adapter was unplugged")
+            : QStringLiteral("writing to the port failed");
     ClosePort();
     // Receivers run from the event loop, not from inside the serial port's own
     // notification, and not at all when the port was reopened or closed in between.

@@ -22,7 +22,7 @@ public:
     // Sets the fixed line parameters on the closed port.
     void ConfigurePort();
     // Opens the port that portText names. A failure logs one line naming the port and
-    // the system's reason and returns false.
+    // the reason (the system's, or "it is in use by another program") and returns false.
     bool OpenPort(const QString &portText);
     // Closes the open port (if any) and opens the one portText names.
     bool ChangePort(const QString &portText);

@@ -1,5 +1,7 @@
 #include "settingsfile.h"
 
+#include "boundedfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -56,12 +58,16 @@ QStringList Parse(const QByteArray &bytes, int count)
             break;
         QByteArray value;
         if (bytes[pos] == '"') {
+            // The closing quote is looked for on this line only: a quote left open ends
+            // with its line, so that the values after it stay in their slots.
             const int start = pos + 1;
-            int close = int(bytes.indexOf('"', start));
-            if (close < 0)
-                close = size;
+            int close = start;
+            while (close < size && bytes[close] != '"' && !IsLineEnd(bytes[close]))
+                ++close;
             value = bytes.mid(start, close - start);
-            pos = close + 1;
+            pos = close;
+            if (pos < size && bytes[pos] == '"')
+                ++pos;
             // Whatever stands between the closing quote and the delimiter is dropped.
             while (pos < size && bytes[pos] != ',' && !IsLineEnd(bytes[pos]))
                 ++pos;
@@ -80,23 +86,14 @@ QStringList Parse(const QByteArray &bytes, int count)
 ReadResult Read(const QString &path, int count)
 {
     ReadResult result;
-    QFile file(path);
-    if (!file.exists()) {
+    if (!QFileInfo::exists(path)) {
         result.status = ReadStatus::Missing;
         return result;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!ReadRegularFile(path, &result.bytes, &result.reason)) {
         result.status = ReadStatus::Unreadable;
-        result.reason = file.errorString();
         return result;
     }
-    result.bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        result.status = ReadStatus::Unreadable;
-        result.reason = file.errorString();
-        return result;
-    }
-    file.close();
     result.values = Parse(result.bytes, count);
     result.status = result.values.size() < count ? ReadStatus::TooFew : ReadStatus::Ok;
     return result;
@@ -162,9 +159,15 @@ bool Write(const QString &path, const QStringList &values, QString *reason,
         }
     }
 
+    // A FIFO would block the save, and a device or folder is nobody's settings file to
+    // replace.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return fail(QStringLiteral("not a regular file"));
+
     const QByteArray bytes = Format(values, bare);
     QFile old(path);
-    if (QFileInfo(path).isFile() && old.open(QIODevice::ReadOnly) && old.size() == bytes.size()
+    if (info.exists() && old.open(QIODevice::ReadOnly) && old.size() == bytes.size()
         && old.readAll() == bytes)
         return true;
     old.close();

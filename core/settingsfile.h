@@ -13,23 +13,25 @@ enum class ReadStatus {
     Ok,          // all values asked for were read
     Missing,     // there is no such file
     TooFew,      // the file ended before the last value
-    Unreadable,  // the file exists but cannot be opened or read
+    Unreadable,  // the path exists but cannot be read as a settings file
 };
 
 struct ReadResult {
     ReadStatus status = ReadStatus::Unreadable;
     // The values read, in order; on TooFew the ones read before the end of the file.
     QStringList values;
-    // The system's reason when the file could not be opened or read.
+    // Why the file could not be read: "not a regular file" (a FIFO, device or folder,
+    // refused without opening it), "larger than 16 MiB", or the system's reason.
     QString reason;
-    // The file's bytes, as far as they were read.
+    // The file's bytes; none when it could not be read.
     QByteArray bytes;
 };
 
 // Reads count values one after another. Enclosing double quotes are removed; a comma
 // inside quotes belongs to the value, outside quotes a comma ends a value as a line end
-// does; a blank line is an empty value; a bare value is taken as it stands (blanks around
-// it dropped). Anything after the last value asked for is ignored.
+// does; a quote not closed on its line ends at the line end; a blank line is an empty
+// value; a bare value is taken as it stands (blanks around it dropped). Anything after
+// the last value asked for is ignored.
 ReadResult Read(const QString &path, int count);
 
 // The values parsed from the file's bytes, as Read takes them (for up to count values).
@@ -40,7 +42,8 @@ QStringList Parse(const QByteArray &bytes, int count);
 // leaves the old file as it was; the folder is created when missing. A value that cannot
 // be quoted but reads back unchanged bare (CanStoreBare) is written bare; any other value
 // the file cannot hold is refused before anything is written. A file that holds these
-// bytes already is left alone. On failure returns false and puts the reason into *reason.
+// bytes already is left alone, and a path that exists but is not a regular file is refused
+// ("not a regular file"). On failure returns false and puts the reason into *reason.
 bool Write(const QString &path, const QStringList &values, QString *reason = nullptr,
            const QVector<bool> &raw = {});
 

@@ -65,5 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // One block per support-file segment (at most 3FFF words), code blocks of at most 192.
     fuzz::CheckBlocks(image, 0, image.BlockTotal(), 0x3FFF);
     FUZZ_REQUIRE(text.count(QStringLiteral("Done with ")) >= 5);
+    // Each support file gave at least one block, so the kernel is block 0 and the
+    // algorithms follow it.
+    FUZZ_REQUIRE(image.BlockTotal() >= 4);
     return 0;
 }

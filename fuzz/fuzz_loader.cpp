@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int raw = data[3] | (data[4] << 8) | (data[5] << 16);
         bytes = (least + raw % (DownloadImage::ImageSize - least + 1)) & ~1;
     }
-    fuzz::WriteScratchFile(QStringLiteral("input.hex"),
-                           QByteArray(reinterpret_cast<const char *>(data) + 6, int(size - 6)));
+    const QByteArray file(reinterpret_cast<const char *>(data) + 6, int(size - 6));
+    fuzz::WriteScratchFile(QStringLiteral("input.hex"), file);
 
     DownloadImage &image = *state->image;
     Prefill(image, blocks, bytes);
@@ -89,6 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_REQUIRE(!text.contains(failure));
     FUZZ_REQUIRE(text.contains(QStringLiteral("Done with ")));
+    // An Intel HEX file is never taken for a boot table, and a support file (split) gives
+    // at least one block.
+    FUZZ_REQUIRE(!file.startsWith(':'));
+    FUZZ_REQUIRE(!split || image.BlockNum > blocks);
     FUZZ_REQUIRE(image.BlockNum >= blocks && image.BlockNum <= DownloadImage::BlockCount);
     FUZZ_REQUIRE(image.ImagePos == image.ImageEnd);
     FUZZ_REQUIRE(image.ImageEnd == (image.BlockNum > 0 ? image.BlockEnds[image.BlockNum - 1] : 0));

@@ -1,6 +1,8 @@
 // Writes the seed corpora of the fuzz targets: the kinds of files the tests use, well
 // formed and broken, each into its target's folder.
-//   makeseeds DIR   ->  DIR/loader, DIR/assembly, DIR/settings
+//   makeseeds DIR   ->  DIR/loader, DIR/assembly, DIR/settings, DIR/download
+#include "downloadcases.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -83,6 +85,11 @@ void LoaderSeeds(const fs::path &dir)
     Save(dir, "ends-early", LoaderInput(false, 0, 0, worked.substr(0, worked.size() / 2)));
     Save(dir, "one-block-4000", LoaderInput(true, 0, 0, "0\r\n4000\r\n40\r\n0\r\n1\r\n"));
     Save(dir, "no-closing-line", LoaderInput(false, 0, 0, "0\r\n1\r\n40\r\n0\r\n1\r\n0"));
+    Save(dir, "letter-in-word", LoaderInput(false, 0, 0, "0\r\n2\r\n40\r\n0\r\n12G4\r\n1\r\n0\r\nx\r\n"));
+    Save(dir, "blank-between-digits", LoaderInput(true, 0, 0, "0\r\n1\r\n40\r\n0\r\n12 34\r\n0\r\nx\r\n"));
+    Save(dir, "nul-in-length", LoaderInput(false, 0, 0, std::string("0\r\n1\0\r\n40\r\n0\r\n1\r\n0\r\nx\r\n", 23)));
+    Save(dir, "intel-hex", LoaderInput(false, 0, 0, ":0400000000010203F6\r\n:00000001FF\r\n"));
+    Save(dir, "support-without-block", LoaderInput(true, 3, 60, "10AA\r\n0\r\n0\r\n0\r\n0\r\nend\r\n"));
     // Near the limits of the arrays.
     Save(dir, "last-block-entry", LoaderInput(false, 256, 2000, BootTable({{0x40, 1}})));
     Save(dir, "block-table-full", LoaderInput(false, 256, 2000, BootTable({{0x40, 2}, {0x80, 1}})));
@@ -110,6 +117,9 @@ void AssemblySeeds(const fs::path &dir)
     Save(dir, "code-500-words", with(BootTable({{0x40, 500}})));
     Save(dir, "code-without-words", with("0\r\n0\r\n100\r\n0\r\n0\r\nno words\r\n"));
     Save(dir, "support-missing", join({support[0], support[1]}));
+    Save(dir, "support-without-block",
+         join({support[0], "10AA\r\n0\r\n0\r\n0\r\n0\r\nend\r\n", support[2], support[3],
+               BootTable({{0x40, 200}})}));
     std::vector<Segment> many;
     for (unsigned k = 0; k < 260; ++k)
         many.push_back({0x100 * (k % 0x80), 1, k});
@@ -140,9 +150,32 @@ void SettingsSeeds(const fs::path &dir)
     Save(dir, "mixed-line-ends", "\"a\"\n\"b\"\r\"c\"\n\"ZLA\"\r\n\"/dev/ttyUSB0\"");
     Save(dir, "text-after-quote", "\"a\"xyz\r\n\"b\"\r\n");
     Save(dir, "unterminated-quote", "\"a\r\nb");
+    Save(dir, "unclosed-quote-in-line-1", "\"C:\\a.hex\r\n\"\"\r\n\"\"\r\n\"TROX\"\r\n\"3\"\r\n");
     Save(dir, "three-lines", "\"a\"\r\n\"b\"\r\n\"c\"\r\n");
     Save(dir, "latin1", "\"/home/j\xc3\xbcrgen/\xe9.hex\"\r\n\"1\"\r\n");
     Save(dir, "empty", "");
+}
+
+// Download input: the code file's number, then the target's answers.
+void DownloadSeeds(const fs::path &dir)
+{
+    for (size_t c = 0; c < downloadcase::CodeFiles().size(); ++c) {
+        const downloadcase::Exchange right = downloadcase::RightExchange(downloadcase::CodeFiles()[c]);
+        const std::string code(1, char(c));
+        const std::string name = "code" + std::to_string(c) + "-";
+        Save(dir, name + "programmed", code + right.answers);
+        Save(dir, name + "answers-after-the-end", code + right.answers + std::string("\xAA\x00\x0D\xEE", 4));
+        Save(dir, name + "silent-halfway", code + right.answers.substr(0, right.answers.size() / 2));
+        // The first answer of each kind (echo, acknowledgement, handshake, closing zero) wrong.
+        for (const char kind : std::string("eahc")) {
+            const size_t at = right.kinds.find(kind);
+            if (at == std::string::npos)
+                continue;
+            std::string answers = right.answers;
+            answers[at] = char(answers[at] ^ 0x41);
+            Save(dir, name + "wrong-" + kind, code + answers);
+        }
+    }
 }
 
 } // namespace
@@ -157,5 +190,6 @@ int main(int argc, char **argv)
     LoaderSeeds(dir / "loader");
     AssemblySeeds(dir / "assembly");
     SettingsSeeds(dir / "settings");
+    DownloadSeeds(dir / "download");
     return 0;
 }

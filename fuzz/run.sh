@@ -14,7 +14,7 @@ root="$(dirname "$here")"
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${FUZZ_SECONDS:-30}"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_loader fuzz_assembly fuzz_settings)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_loader fuzz_assembly fuzz_settings fuzz_download)
 
 echo "== Build fuzz targets with clang in $build"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null

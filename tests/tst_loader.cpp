@@ -1,7 +1,9 @@
 // The boot-table loader and the image assembly of a download.
 #include "downloadimage.h"
 #include "files.h"
+#include "unreadablefile.h"
 #include "statuslog.h"
+#include "watchdog.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -207,11 +209,21 @@ private slots:
 
     void blanksTabsAndEveryLineEnd()
     {
-        const QByteArray content = "0\r\n \t2\n 0040 \r0000\r\n\tabcd\t\n 0012 junk\r0\r\nlast";
+        const QByteArray content = "0\r\n \t2\n 0040 \r0000\r\n\tabcd\t\n 0012 \t\r0\r\nlast";
         const QString path = Write("ends.hex", content);
         QVERIFY(image->LoadHexFile(path, false, *log));
         QCOMPARE(Bytes(0, 8), QByteArray::fromHex("40000100CDAB1200"));
         QVERIFY(log->Text().endsWith(". Read 'last' from file "));
+    }
+
+    void freeTextLinesAreNotConvertedAndBlankWordsReadZero()
+    {
+        // Line 1, the line after an address and the closing line are never words.
+        const QStringList lines{"12345 Kernel", "2", "40", "12G4 -1", " \t", "7", "0", "x0045"};
+        const QString path = Write("free.hex", lines);
+        QVERIFY(image->LoadHexFile(path, false, *log));
+        QCOMPARE(Bytes(0, 8), QByteArray::fromHex("4000010000000700"));
+        QVERIFY(log->Text().endsWith(". Read 'x0045' from file "));
     }
 
     void unloadableInputs_data()
@@ -230,6 +242,33 @@ private slots:
         QTest::newRow("five significant digits")
             << FileBytes({"0", "2", "40", "0", "1", "12345", "0", "x"}) << false
             << "line 6: more than four hex digits";
+        QTest::newRow("letter before a length")
+            << FileBytes({"0", "x0045", "40", "0"}) << false << "line 2: not a hex word: \"x0045\"";
+        QTest::newRow("letter inside an address")
+            << FileBytes({"0", "1", "12G4", "0"}) << false << "line 3: not a hex word: \"12G4\"";
+        QTest::newRow("no digit in a data word")
+            << FileBytes({"0", "2", "40", "0", "1", "ZZZZ", "0", "x"}) << false
+            << "line 6: not a hex word: \"ZZZZ\"";
+        QTest::newRow("0x prefix") << FileBytes({"0", "1", "40", "0", "0x3", "0", "x"}) << false
+                                   << "line 5: not a hex word: \"0x3\"";
+        QTest::newRow("sign") << FileBytes({"0", "1", "40", "0", "1", "-1", "40", "0"}) << false
+                              << "line 6: not a hex word: \"-1\"";
+        QTest::newRow("blank between digits")
+            << FileBytes({"0", "1", "40", "0", "12 34", "0", "x"}) << false
+            << "line 5: not a hex word: \"12 34\"";
+        QTest::newRow("text after the digits")
+            << FileBytes({"0", "1", "40", "0", " 0012 junk", "0", "x"}) << false
+            << "line 5: not a hex word: \" 0012 junk\"";
+        QTest::newRow("control characters shown escaped")
+            << FileBytes({"0", "1", "40", "0", QString::fromLatin1("1\t\0\x7f" "2", 5), "0", "x"})
+            << false
+            << "line 5: not a hex word: \"1\\t\\x00\\x7F2\"";
+        QTest::newRow("long line shown cut")
+            << FileBytes({"0", "1", "40", "0", QString(100, 'G'), "0", "x"}) << false
+            << "line 5: not a hex word: \"" + QString(40, 'G') + "...\"";
+        QTest::newRow("Intel HEX file")
+            << FileBytes({":0400000000010203F6", ":00000001FF"}) << true
+            << "line 1: an Intel HEX file, not a boot-table text file";
         QTest::newRow("length 8000") << FileBytes({"0", "8000", "40", "0"}) << false
                                      << "line 2: segment length 8000 is over 7FFF";
         QTest::newRow("second length FFFF")
@@ -287,6 +326,30 @@ private slots:
         QCOMPARE(image->BlockNum, 0);
     }
 
+    void unreadableFilesAreRefusedAtOnce_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("FIFO") << "fifo" << "not a regular file";
+        QTest::newRow("device") << "device" << "not a regular file";
+        QTest::newRow("folder") << "folder" << "not a regular file";
+        QTest::newRow("17 MiB") << "oversized" << "larger than 16 MiB";
+    }
+
+    void unreadableFilesAreRefusedAtOnce()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = UnreadableFile(dir.path(), kind);
+        QVERIFY(!path.isEmpty());
+        {
+            Watchdog watchdog;
+            QVERIFY(!image->LoadHexFile(path, false, *log));
+        }
+        QCOMPARE(log->Text(), CRLF + "---- Cannot load " + path + ": " + reason);
+        QCOMPARE(image->BlockNum, 0);
+    }
+
     void assemblyOfADownload()
     {
         QTemporaryDir app;
@@ -317,6 +380,37 @@ private slots:
         for (const char *name : SupportFileNames)
             expected << app.filePath(name);
         QCOMPARE(opened, expected << code);
+    }
+
+    void supportFileWithoutBlockIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("only segment of length 0")
+            << FileBytes({"10AA", "0", "0", "0", "0", "end"}) << "the file holds no block";
+        QTest::newRow("blank lines") << QByteArray(8, '\n') << "the file holds no block";
+        const QString text = QString::fromLatin1(FileBytes(OneSegment(1, "40", {"1234"})));
+        QByteArray utf16("\xFF\xFE");
+        utf16 += QByteArray(reinterpret_cast<const char *>(text.utf16()), 2 * text.size());
+        QTest::newRow("UTF-16") << utf16 << "line 2: not a hex word: \"\\x00\"";
+    }
+
+    void supportFileWithoutBlockIsRefused()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        // Without its block the clear algorithm would be sent as the kernel.
+        QTemporaryDir app;
+        for (int i = 0; i < 4; ++i) {
+            QFile f(app.filePath(SupportFileNames[i]));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(i == 0 ? content : FileBytes(OneSegment(1, "0", WordLines(Words(1)))));
+        }
+        const QString code = Write("code.hex", OneSegment(4, "100", WordLines(Words(4))));
+        QVERIFY(!image->AssembleImage(app.path(), code, *log));
+        QCOMPARE(image->LastBlock, -1);
+        QCOMPARE(log->Text().split(CRLF).last(),
+                 "---- Cannot load " + app.filePath(SupportFileNames[0]) + ": " + reason);
     }
 
     void assemblyFailureLeavesNothingToSend()

@@ -234,8 +234,10 @@ void TestSerialLink::portHeldByAnotherLinkLogsOneLine()
     SerialLink other(*log);
     QVERIFY(!other.OpenPort(pty->slavePath));
     QVERIFY(!other.IsOpen());
-    QVERIFY(log->Text().startsWith("\r\n---- Cannot open port " + pty->slavePath + ": "));
-    QCOMPARE(log->Text().count("\r\n"), 1);
+    // Not the toolkit's "Permission error while locking the device", which sends the
+    // technician to the user groups.
+    QCOMPARE(log->Text(), "\r\n---- Cannot open port " + pty->slavePath
+                              + ": it is in use by another program");
 
     // The first link still works.
     QSignalSpy received(link, &SerialLink::Received);
@@ -279,8 +281,8 @@ void TestSerialLink::otherEndClosingReportsLossOnce()
     QVERIFY(!link->IsOpen());
     QTest::qWait(200);
     QCOMPARE(lost.count(), 1);
-    QVERIFY(lost.at(0).at(0).toString().startsWith("reading from the port failed")
-            || lost.at(0).at(0).toString().startsWith("the device is no longer available"));
+    // The system's text at a hang-up is a stale one from some earlier call: it is left out.
+    QCOMPARE(lost.at(0).at(0).toString(), QString("the other end hung up or the adapter was unplugged"));
     QCOMPARE(received.count(), 0);
     // The link reports the loss to its owner only; the log stays as it was.
     QCOMPARE(log->Text(), QString());

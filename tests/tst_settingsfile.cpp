@@ -1,4 +1,6 @@
 #include "settingsfile.h"
+#include "unreadablefile.h"
+#include "watchdog.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -64,8 +66,13 @@ private slots:
                                                   << QStringList{"a", "b"};
         QTest::newRow("text after the closing quote dropped")
             << QByteArray("\"a\"xyz\r\n\"b\"\r\n") << 2 << QStringList{"a", "b"};
-        QTest::newRow("quote never closed runs to the end")
-            << QByteArray("\"a\r\nb") << 1 << QStringList{"a\r\nb"};
+        QTest::newRow("quote never closed ends at its line end")
+            << QByteArray("\"a\r\nb") << 2 << QStringList{"a", "b"};
+        QTest::newRow("unclosed quote in line 1 keeps the later values in their slots")
+            << QByteArray("\"C:\\a.hex\r\n\"\"\r\n\"\"\r\n\"TROX\"\r\n\"3\"\r\n") << 5
+            << QStringList{"C:\\a.hex", "", "", "TROX", "3"};
+        QTest::newRow("unclosed quotes before LF, CR and a comma")
+            << QByteArray("\"a\n\"b\r\"c,d\r\n\"e\"") << 4 << QStringList{"a", "b", "c,d", "e"};
         QTest::newRow("empty file") << QByteArray() << 2 << QStringList{};
     }
 
@@ -98,6 +105,36 @@ private slots:
         QVERIFY(unreadable.status == ReadStatus::Unreadable
                 || unreadable.status == ReadStatus::TooFew);
         QVERIFY(unreadable.status != ReadStatus::Ok);
+    }
+
+    void unreadableFilesAreRefusedAtOnce_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("FIFO") << "fifo" << "not a regular file";
+        QTest::newRow("device") << "device" << "not a regular file";
+        QTest::newRow("folder") << "folder" << "not a regular file";
+        QTest::newRow("17 MiB") << "oversized" << "larger than 16 MiB";
+    }
+
+    void unreadableFilesAreRefusedAtOnce()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = UnreadableFile(dir.path(), kind);
+        QVERIFY(!path.isEmpty());
+        Watchdog watchdog;
+        const auto read = SettingsFile::Read(path, 5);
+        QCOMPARE(read.status, ReadStatus::Unreadable);
+        QCOMPARE(read.reason, reason);
+
+        // Nor is a FIFO or folder replaced by a save.
+        if (kind != "fifo" && kind != "folder")
+            return;
+        QString why;
+        QVERIFY(!SettingsFile::Write(path, {"a", "1"}, &why));
+        QCOMPARE(why, QString("not a regular file"));
+        QVERIFY(QFileInfo(path).exists() && !QFileInfo(path).isFile());
     }
 
     void writeBytesExactly()
@@ -160,9 +197,10 @@ private slots:
                  QByteArray("\"/a.hex\"\r\n/b\"x\".hex\r\n\"\"\r\n\"TROX\"\r\n\"3\"\r\n"));
         QCOMPARE(SettingsFile::Read(path, 5).values, read.values);
 
-        // Whatever the reader takes from a line without an unclosed quote, the writer can
-        // store again.
-        const QByteArray odd[] = {"a\"b", "x\"\"", " q\"r \t", "\v\f x\"y\f", "1\"2\"3,\"4\""};
+        // Whatever the reader takes from a line, an unclosed quote's included, the writer
+        // can store again.
+        const QByteArray odd[] = {"a\"b", "x\"\"", " q\"r \t", "\v\f x\"y\f", "1\"2\"3,\"4\"",
+                                  "\"open, x"};
         for (const QByteArray &bytes : odd) {
             const QStringList values = SettingsFile::Parse(bytes + "\r\n", 1);
             QCOMPARE(values.size(), 1);
