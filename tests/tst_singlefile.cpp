@@ -3,6 +3,8 @@
 #include "../singlefile/form1.h"
 #include "downloadimage.h"
 #include "fakedialog.h"
+#include "unreadablefile.h"
+#include "watchdog.h"
 #include "window.h"
 #include "seriallink.h"
 #include "statuslog.h"
@@ -520,6 +522,38 @@ private slots:
         form->Combopuerto->hidePopup();
         QCOMPARE(form->Combopuerto->count(), 8);
         QCOMPARE(form->Combopuerto->currentText(), QString("typed"));
+    }
+
+    // A FIFO, a device or a folder as settings file or code file never blocks the window:
+    // it says so in one line.
+    void unreadableFilesNeverBlockTheWindow_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("device") << "device";
+        QTest::newRow("folder") << "folder";
+    }
+
+    void unreadableFilesNeverBlockTheWindow()
+    {
+        QFETCH(QString, kind);
+        const QString odd = UnreadableFile(dir->path(), kind);
+        QVERIFY(!odd.isEmpty());
+        Watchdog watchdog;
+        QString path = settings;
+        settings = odd;
+        auto form = Start();
+        QCOMPARE(LogLines(form->Log().Text()),
+                 QStringList{"---- Cannot read the settings file " + odd + ": not a regular file"});
+        settings = path;
+
+        // As the code file: Program refuses it before anything is sent.
+        dialog->answers << odd;
+        form->LoadProgram->click();
+        form->Program->click();
+        QVERIFY2(form->Log().Text().contains(CRLF + "---- Cannot load " + odd + ": not a regular file"),
+                 qPrintable(form->Log().Text()));
+        QVERIFY(form->Program->isEnabled());
     }
 
     // The whole program against the simulated target: the remembered code file ends up

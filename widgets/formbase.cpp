@@ -107,6 +107,11 @@ SettingsFile::ReadResult FormBase::ReadSettings(int count)
 {
     const SettingsFile::ReadResult read = SettingsFile::Read(settingsPath, count);
     settingsBytes = read.bytes;
+    // The window starts with its first-start controls; the operator learns why.
+    if (read.status == SettingsFile::ReadStatus::Unreadable)
+        log->LogLine(QStringLiteral("---- Cannot read the settings file ")
+                     + QDir::toNativeSeparators(settingsPath) + QStringLiteral(": ")
+                     + read.reason);
     return read;
 }
 
