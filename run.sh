@@ -9,7 +9,7 @@
 #   ./run.sh demo single   the same with OrvantBootLoader
 #   ./run.sh build         install and build only
 #   ./run.sh package       build the Debian package, install it, check that both
-#                          installed programs start
+#                          installed window programs start and orvant-flash runs
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -93,6 +93,10 @@ case "$cmd" in
       echo "   /usr/bin/$program starts"
     done
     rm -rf "$config"
+    # The command-line programmer needs no display; its help must come up complete.
+    /usr/bin/orvant-flash --help | grep "^Exit status:" >/dev/null \
+      || { echo "/usr/bin/orvant-flash --help is incomplete"; exit 1; }
+    echo "   /usr/bin/orvant-flash $(/usr/bin/orvant-flash --version | cut -d' ' -f2) runs"
     ;;
   *)
     echo "usage: $0 test | demo [single] | build | package" >&2
