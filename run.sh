@@ -1,30 +1,32 @@
 #!/usr/bin/env bash
 # Set-up and entry point for a fresh Debian 12 machine.
 #
-#   ./run.sh test          install what is missing, build, run every test (plain build,
-#                          then a second build with AddressSanitizer and UBSan, then
-#                          the fuzz targets for a bounded time each)
-#   ./run.sh demo          install, build, and run OrvantBootLoader11 against the
-#                          simulated target
-#   ./run.sh demo single   the same with OrvantBootLoader
-#   ./run.sh build         install and build only
-#   ./run.sh package       build the Debian package, install it, check that both
-#                          installed window programs start and orvant-flash runs
+#   ./run.sh test                  install what is missing, build, run every test (plain
+#                                  build, then a second build with AddressSanitizer and
+#                                  UBSan, then the fuzz targets for a bounded time each)
+#   ./run.sh demo [single] [--auto]
+#                                  install what the demo needs, build, and run
+#                                  OrvantBootLoader11 (or OrvantBootLoader) against the
+#                                  simulated target; --auto runs headless to the end
+#   ./run.sh build                 install and build only
+#   ./run.sh package               build the Debian package in build-package/, install it
+#                                  (it stays installed) and check that the installed
+#                                  window programs start and orvant-flash runs
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$here"
 
-PACKAGES=(
+# What building and running the programs needs; the tests add the fuzzing compiler.
+BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
-  clang libclang-rt-14-dev llvm
-  xvfb xauth
 )
+TEST_PACKAGES=(clang libclang-rt-14-dev llvm)
 
-install_packages() {
+install_packages() { # packages...
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -50,11 +52,11 @@ run_tests() { # build dir
 cmd="${1:-test}"
 case "$cmd" in
   build)
-    install_packages
+    install_packages "${BUILD_PACKAGES[@]}"
     build build
     ;;
   test)
-    install_packages
+    install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     echo "== Build"
     build build
     echo "== Tests"
@@ -67,17 +69,18 @@ case "$cmd" in
     "$here/fuzz/run.sh"
     ;;
   demo)
-    install_packages
+    install_packages "${BUILD_PACKAGES[@]}"
     build build
     shift || true
     exec "$here/tools/demo.sh" "$here/build" "$@"
     ;;
   package)
-    install_packages
-    build build -DCMAKE_BUILD_TYPE=Release
-    rm -f build/orvant-bootloader_*.deb
-    (cd build && cpack -G DEB >/dev/null)
-    deb="$(ls "$here"/build/orvant-bootloader_*.deb)"
+    # A folder of its own, so build/ keeps its build type.
+    install_packages "${BUILD_PACKAGES[@]}"
+    build build-package -DCMAKE_BUILD_TYPE=Release
+    rm -f build-package/orvant-bootloader_*.deb
+    (cd build-package && cpack -G DEB >/dev/null)
+    deb="$(ls "$here"/build-package/orvant-bootloader_*.deb)"
     echo "== Installing $deb"
     sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$deb" >/dev/null
@@ -99,7 +102,7 @@ case "$cmd" in
     echo "   /usr/bin/orvant-flash $(/usr/bin/orvant-flash --version | cut -d' ' -f2) runs"
     ;;
   *)
-    echo "usage: $0 test | demo [single] | build | package" >&2
+    echo "usage: $0 test | demo [single] [--auto] | build | package" >&2
     exit 2
     ;;
 esac

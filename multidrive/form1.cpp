@@ -17,10 +17,9 @@ const QLatin1String Ready(FormParts::ReadyToProgram);
 constexpr int SettingsCount = 5;
 } // namespace
 
-Form1::Form1(const QString &settingsPath, FileDialog *dialog, const QString &appPath,
-             QWidget *parent)
-    : FormBase(settingsPath, dialog, appPath,
-               {9240, 6735, TwipsRect(7320, 4920, 1455, 1335), {"1", "2"}}, parent)
+Form1::Form1(const QString &settings, FileDialog *dialog, const QString &appPath)
+    : FormBase(settings, dialog, appPath,
+               {9240, 6735, TwipsRect(7320, 4920, 1455, 1335), {"1", "2"}})
 {
     CreateControls();
     drives = {{{QStringLiteral("TROX"), SelTROX, SelectTROX, &TROXFile},

@@ -13,12 +13,10 @@ namespace {
 constexpr int SettingsCount = 2;
 } // namespace
 
-Form1::Form1(const QString &settingsPath, FileDialog *dialog, const QString &appPath,
-             QWidget *parent)
-    : FormBase(settingsPath, dialog, appPath,
+Form1::Form1(const QString &settings, FileDialog *dialog, const QString &appPath)
+    : FormBase(settings, dialog, appPath,
                {8985, 5700, TwipsRect(2520, 4560, 2055, 975),
-                {"1", "2", "3", "4", "5", "6", "7", "8"}},
-               parent)
+                {"1", "2", "3", "4", "5", "6", "7", "8"}})
 {
     LoadProgram = FormParts::MakePictureButton(this, QStringLiteral("LoadProgram"),
                                                QStringLiteral("Select   .HEX  File"),

@@ -8,8 +8,7 @@ class Form1 : public FormBase
 {
     Q_OBJECT
 public:
-    explicit Form1(const QString &settingsPath, FileDialog *dialog = nullptr,
-                   const QString &appPath = {}, QWidget *parent = nullptr);
+    explicit Form1(const QString &settings, FileDialog *dialog = nullptr, const QString &appPath = {});
 
     // Controls of this program, named as in the window.
     QToolButton *LoadProgram = nullptr;

@@ -117,6 +117,35 @@ private slots:
         QCOMPARE(Download::ElapsedText(9.99999), " 9.999");
     }
 
+    void progressText_data()
+    {
+        QTest::addColumn<int>("echoed");
+        QTest::addColumn<int>("total");
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<bool>("withRate");
+        QTest::addColumn<QString>("text");
+        const QString dot = QStringLiteral(" \u00B7 ");
+        QTest::newRow("nothing yet") << 0 << 66508 << 0.0 << false
+                                     << "0 %" + dot + "0 of 66,508 bytes";
+        QTest::newRow("time left rounded up") << 28611 << 66508 << 17.4 << false
+                                              << "43 %" + dot + "28,611 of 66,508 bytes" + dot + "24 s left";
+        QTest::newRow("with the rate") << 28611 << 66508 << 17.4 << true
+                                       << "43 %" + dot + "28,611 of 66,508 bytes" + dot + "1,644 B/s"
+                                              + dot + "24 s left";
+        QTest::newRow("all through") << 66508 << 66508 << 40.4 << false
+                                     << "100 %" + dot + "66,508 of 66,508 bytes";
+    }
+
+    void progressText()
+    {
+        QFETCH(int, echoed);
+        QFETCH(int, total);
+        QFETCH(double, seconds);
+        QFETCH(bool, withRate);
+        QFETCH(QString, text);
+        QCOMPARE(Download::ProgressText(echoed, total, seconds, withRate), text);
+    }
+
     void workedDownloadOfSixBlocks()
     {
         WriteSmallFiles(2);

@@ -179,6 +179,7 @@ private slots:
         QCOMPARE(form->Label2->font().pointSizeF(), 9.75);
         QCOMPARE(form->txtInfo->font().pointSizeF(), 9.75);
         QVERIFY(!form->txtInfo->isReadOnly());
+        QVERIFY(form->fileText->isReadOnly());
         QCOMPARE(form->txtInfo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QVERIFY(form->Combopuerto->isEditable());
         QCOMPARE(form->Combopuerto->itemText(0), QString("1"));
@@ -496,21 +497,31 @@ private slots:
         QCOMPARE(form->Log().Text(), log);
     }
 
-    void closingDuringDownload()
+    void optionsAndClosingDuringDownload()
     {
         TargetSimProcess target;
         QVERIFY(target.Start({"--silent-after", "300", "--timeout", "30", "--quiet-ms", "200"}));
-        WriteSettings(Settings({samples + "/sample.hex", "", "", "TROX", target.device}));
+        const QString code = samples + "/sample.hex";
+        WriteSettings(Settings({code, "/z/zla.hex", "", "TROX", target.device}));
         Start();
         form->Program->click();
         QVERIFY(WaitUntil([&] { return form->DownloadProgress->value() >= 300; }));
+
+        // A drive-type option cannot switch the file or the stored type mid-transfer.
+        QCOMPARE(Options(false), (QList<bool>{false, false, false}));
+        form->SelZLA->click();
+        QCOMPARE(form->FileToProgram, code);
+        QVERIFY(!form->Log().Text().contains("/z/zla.hex"));
+        QCOMPARE(SettingsBytes(), Settings({code, "/z/zla.hex", "", "TROX", target.device}));
+
         // The port text typed meanwhile is what the unload stores.
         form->Combopuerto->setEditText("5");
         form->close();
         QVERIFY(!form->Downloader().Running());
         QVERIFY(form->Log().Text().contains("window closed"));
         QVERIFY(!form->MSComm1().IsOpen());
-        QCOMPARE(SettingsBytes(), Settings({samples + "/sample.hex", "", "", "TROX", "5"}));
+        QCOMPARE(Options(false), (QList<bool>{true, true, false}));
+        QCOMPARE(SettingsBytes(), Settings({code, "/z/zla.hex", "", "TROX", "5"}));
     }
 };
 

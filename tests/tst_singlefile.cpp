@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <memory>
 #include <optional>
 
@@ -124,6 +126,8 @@ private slots:
         QCOMPARE(form->Label2->font().pointSizeF(), 9.75);
         QCOMPARE(form->txtInfo->font().pointSizeF(), 9.75);
         QVERIFY(!form->txtInfo->isReadOnly());
+        // The file box shows what Program sends; it takes no edits.
+        QVERIFY(form->fileText->isReadOnly());
 
         // The list holds the eight port numbers first, then whatever the system reports.
         QVERIFY(form->Combopuerto->isEditable());
@@ -421,6 +425,150 @@ private slots:
         }
     }
 
+    // Program sends to the port the box shows: a typed device is opened first, and one
+    // that cannot be opened stops the download before anything is sent.
+    void programUsesThePortTheBoxShows()
+    {
+        TargetSimProcess shown, other;
+        const QString flash = dir->filePath("flash.txt");
+        QVERIFY(shown.Start({"--flash-out", flash, "--timeout", "20", "--quiet-ms", "200"}));
+        QVERIFY(other.Start({"--timeout", "3"}));
+        const QString code = app + "/sample.hex";
+        WriteSettings(code, other.device);
+        auto form = Start();
+        QCOMPARE(form->MSComm1().DeviceName(), other.device);
+
+        // Typing and leaving the box opens nothing.
+        form->show();
+        form->Combopuerto->lineEdit()->setFocus();
+        form->Combopuerto->setEditText(shown.device);
+        form->txtInfo->setFocus();
+        QCOMPARE(form->MSComm1().DeviceName(), other.device);
+
+        form->Program->click();
+        QVERIFY2(shown.WaitFor("download 1: complete"), qPrintable(shown.Output()));
+        QCOMPARE(shown.WaitForExit(), 0);
+        QCOMPARE(TargetSimProcess::ReadFlash(flash), TargetSimProcess::CodeWords(code));
+        QCOMPARE(other.WaitForExit(), 3);
+        QVERIFY2(other.Output().contains("no download received"), qPrintable(other.Output()));
+        QCOMPARE(form->MSComm1().DeviceName(), shown.device);
+
+        // Enter on typed text opens it at once.
+        TargetSimProcess third;
+        QVERIFY(third.Start({"--timeout", "3"}));
+        form->Combopuerto->lineEdit()->setFocus();
+        form->Combopuerto->setEditText(third.device);
+        QTest::keyClick(form->Combopuerto->lineEdit(), Qt::Key_Return);
+        QCOMPARE(form->MSComm1().DeviceName(), third.device);
+        QVERIFY(form->MSComm1().IsOpen());
+
+        // A port that cannot be opened: one line with its name and reason, nothing sent,
+        // the controls back.
+        const QString missing = dir->filePath("no-such-port");
+        form->Combopuerto->setEditText(missing);
+        form->Program->click();
+        const QStringList lines = form->Log().Text().split(CRLF);
+        QVERIFY2(lines.last().startsWith("---- Cannot open port " + missing + ": "),
+                 qPrintable(lines.last()));
+        QVERIFY(!form->Log().Text().contains("Waiting reply"));
+        QCOMPARE(third.WaitForExit(), 3);
+        QVERIFY(form->Program->isEnabled());
+        QVERIFY(form->Combopuerto->isEnabled());
+    }
+
+    // A click on Program that comes while the lock wait runs events, after the port was
+    // lost, starts nothing: the wait ends at once and nothing more is logged or sent.
+    void lockWaitIsNeverEnteredTwice()
+    {
+        TargetSimProcess target;
+        QVERIFY(target.Start({"--no-lock", "--timeout", "20"}));
+        WriteSettings(app + "/sample.hex", target.device);
+        auto form = Start();
+        int clicks = 0;
+        connect(form->Program, &QToolButton::clicked, form.get(), [&] { ++clicks; });
+        // The loss enables the controls; the click lands right after it, inside the wait.
+        connect(&form->MSComm1(), &SerialLink::PortLost, form->Program, &QToolButton::click);
+        QTimer::singleShot(300, form.get(), [&] { target.process.kill(); });
+        form->Program->click();
+
+        QCOMPARE(clicks, 2);
+        const QString log = form->Log().Text();
+        const QString last = log.section(CRLF, -1);
+        QVERIFY2(last.startsWith("------ Download stopped: the port was lost (")
+                     && last.endsWith("). Nothing more is sent."),
+                 qPrintable(log));
+        QCOMPARE(log.count("------ Programming ------"), 1);
+        QVERIFY(!log.contains("Baud Did not Match"));
+        QVERIFY(log.count('=') < 31);
+        QVERIFY(form->Program->isEnabled());
+        QVERIFY(!form->Downloader().Running());
+    }
+
+    // The settings file is written only when its bytes change: a second window that
+    // changed nothing leaves the first one's choice, an unchanged file keeps its inode.
+    void settingsWrittenOnlyWhenChanged()
+    {
+        const QString code = app + "/sample.hex";
+        WriteSettings(code, "2");
+        const auto inode = [this] {
+            struct stat info{};
+            return ::stat(QFile::encodeName(settings).constData(), &info) == 0 ? info.st_ino
+                                                                                : ino_t(0);
+        };
+        const ino_t before = inode();
+        auto first = Start();
+        auto second = Start();
+        second->close();
+        QCOMPARE(inode(), before);
+
+        dialog->answers << dir->filePath("chosen.hex");
+        first->LoadProgram->click();
+        const QByteArray chosen = ReadFile(settings);
+        QVERIFY(chosen.startsWith("\"" + QFile::encodeName(dir->filePath("chosen.hex"))));
+        auto third = Start();
+        third->close();
+        QCOMPARE(ReadFile(settings), chosen);
+    }
+
+    // A port text the file cannot hold keeps the last one it could; the rest is saved.
+    void unstorablePortTextDoesNotBlockSaves()
+    {
+        WriteSettings(app + "/sample.hex", "2");
+        auto form = Start();
+        form->Combopuerto->setEditText("\"odd\"port");
+        dialog->answers << dir->filePath("chosen.hex");
+        form->LoadProgram->click();
+        QCOMPARE(ReadFile(settings),
+                 ("\"" + dir->filePath("chosen.hex") + "\"\r\n\"2\"\r\n").toLocal8Bit());
+        const QStringList lines = LogLines(*form);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[1], QString("---- Cannot keep the port \"\"odd\"port\" in the settings file: "
+                                   "it keeps \"2\""));
+    }
+
+    // The list offers the ports the system reports when it opens, with their details.
+    void portListRefreshedWhenOpened()
+    {
+        auto form = Start();
+        QList<SerialLink::PortInfo> ports;
+        form->Combopuerto->ListPorts = [&] { return ports; };
+        form->Combopuerto->setEditText("typed");
+        ports = {{"/dev/ttyUSB9", "FT232R USB UART", "FTDI", "A12345", ""}};
+        form->Combopuerto->showPopup();
+        form->Combopuerto->hidePopup();
+        QCOMPARE(ListEntries(form->Combopuerto),
+                 QStringList({"1", "2", "3", "4", "5", "6", "7", "8", "/dev/ttyUSB9"}));
+        QCOMPARE(form->Combopuerto->itemData(8, Qt::ToolTipRole).toString(),
+                 QString("FT232R USB UART, FTDI, serial number A12345"));
+        QCOMPARE(form->Combopuerto->currentText(), QString("typed"));
+
+        ports.clear();
+        form->Combopuerto->showPopup();
+        form->Combopuerto->hidePopup();
+        QCOMPARE(form->Combopuerto->count(), 8);
+        QCOMPARE(form->Combopuerto->currentText(), QString("typed"));
+    }
+
     // The whole program against the simulated target: the remembered code file ends up
     // in the target's flash, word for word.
     void endToEnd()
@@ -456,6 +604,8 @@ private slots:
         QVERIFY(form->Combopuerto->isEnabled());
         QCOMPARE(form->DownloadProgress->value(), form->DownloadProgress->maximum());
         QCOMPARE(form->DownloadProgress->maximum(), form->Image().ImageLength());
+        const QString bytes = QLocale(QLocale::English).toString(form->Image().ImageLength());
+        QCOMPARE(form->DownloadProgress->text(), QString("100 % \u00B7 %1 of %1 bytes").arg(bytes));
         QCOMPARE(form->Downloader().DownloadState(), qint32(WAIT_FOR_LOCK));
 
         form->close();

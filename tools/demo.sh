@@ -1,24 +1,39 @@
 #!/usr/bin/env bash
 # Runs one of the programs against the simulated target, without a board and without
-# touching the user's own settings.
+# touching the user's own settings, then checks that the target's flash holds the code.
 #
-#   tools/demo.sh BUILD_DIR            OrvantBootLoader11 (drive type TROX)
-#   tools/demo.sh BUILD_DIR single     OrvantBootLoader
+#   tools/demo.sh BUILD_DIR [single] [--auto]
+#
+#   single   OrvantBootLoader instead of OrvantBootLoader11 (drive type TROX)
+#   --auto   no display needed: the window presses Program itself and closes when the
+#            download has ended
+#
+# Exits with 0 only when the programmed words equal the code file.
 set -euo pipefail
 
 build="$(cd "$1" && pwd)"
-which="${2:-multi}"
-
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display to show the window on: run the demo under a virtual display, e.g. 'xvfb-run -a ./run.sh demo${2:+ $2}', or from a desktop session." >&2
-  exit 1
-fi
+shift
+which=multi
+auto=0
+for arg in "$@"; do
+  case "$arg" in
+    single|singlefile) which=single ;;
+    multi|multidrive|11) which=multi ;;
+    --auto) auto=1 ;;
+    *) echo "usage: tools/demo.sh BUILD_DIR [single] [--auto]" >&2; exit 2 ;;
+  esac
+done
 
 case "$which" in
-  multi|multidrive|11) program=OrvantBootLoader11; programdir=multidrive ;;
-  single|singlefile)   program=OrvantBootLoader;   programdir=singlefile ;;
-  *) echo "usage: $0 BUILD_DIR [single]" >&2; exit 2 ;;
+  multi)  program=OrvantBootLoader11; programdir=multidrive ;;
+  single) program=OrvantBootLoader;   programdir=singlefile ;;
 esac
+
+if [ "$auto" -eq 0 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  hint=""; [ "$which" = single ] && hint=" single"
+  echo "No display to show the window on: run the demo from a desktop session, or headless with './run.sh demo$hint --auto'." >&2
+  exit 1
+fi
 
 targetsim="$build/targetsim/targetsim"
 work="$(mktemp -d -t orvant-demo.XXXXXX)"
@@ -48,14 +63,22 @@ port="$work/ttyTARGET"
 # target's line.
 crlf() { printf '%s\r\n' "$@"; }
 if [ "$program" = OrvantBootLoader11 ]; then
-  crlf "\"$code\"" '""' '""' '"TROX"' "\"$port\"" >"$work/config/ZizUdederAdev11.cfg"
+  settings="$work/config/ZizUdederAdev11.cfg"
+  crlf "\"$code\"" '""' '""' '"TROX"' "\"$port\"" >"$settings"
 else
-  crlf "\"$code\"" "\"$port\"" >"$work/config/ZizUdederAdev.cfg"
+  settings="$work/config/ZizUdederAdev.cfg"
+  crlf "\"$code\"" "\"$port\"" >"$settings"
 fi
 
 echo "== $program against the simulated target on $port"
-echo "   Press Program; close the window when the log shows the programmed-in time."
-XDG_CONFIG_HOME="$work/config" "$app/$program" || true
+if [ "$auto" -eq 1 ]; then
+  echo "   Pressing Program; the window closes when the download has ended."
+  QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" \
+    "$build/tools/demo-auto-$programdir" "$settings" "$app" || true
+else
+  echo "   Press Program; close the window when the log shows the programmed-in time."
+  XDG_CONFIG_HOME="$work/config" "$app/$program" || true
+fi
 
 kill -TERM "$simpid" 2>/dev/null || true
 wait "$simpid" 2>/dev/null || true
@@ -77,7 +100,8 @@ tr -d '\r' <"$code" | awk '
     }
     for (a in words) printf "%04X %04X\n", a, words[a] }' | sort >"$expected"
 if [ ! -s "$work/flash.txt" ]; then
-  echo "== No download completed: nothing was programmed."
+  echo "== Check FAILED: no download completed, nothing was programmed."
+  exit 1
 elif cmp -s "$expected" <(sort "$work/flash.txt"); then
   echo "== Check: the programmed words equal the code file ($(wc -l <"$expected") words)."
 else

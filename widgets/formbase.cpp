@@ -37,8 +37,8 @@ bool CanHoldPort(const QString &port)
 } // namespace
 
 FormBase::FormBase(const QString &settingsPath, FileDialog *dialog, const QString &appPath,
-                   const Layout &layout, QWidget *parent)
-    : QWidget(parent)
+                   const Layout &layout)
+    : QWidget(nullptr)
     , Dialog(dialog)
     , settingsPath(settingsPath)
     , programFolder(appPath.isEmpty() ? QCoreApplication::applicationDirPath() : appPath)

@@ -79,7 +79,7 @@ protected:
     // is given; not owned). appPath: where the support files lie (the program's own folder
     // when empty).
     FormBase(const QString &settingsPath, FileDialog *dialog, const QString &appPath,
-             const Layout &layout, QWidget *parent);
+             const Layout &layout);
 
     // The window's load, called by the program's constructor once its controls exist:
     // the line parameters, the settings, the port, then AppPath.
