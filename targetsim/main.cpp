@@ -88,6 +88,7 @@ private:
     void Reply(int byte, Clock::time_point arrival);
     int EndSession(Clock::time_point now);
     int EndHangup(Clock::time_point now);
+    void SendLateReply();
     bool WriteFlash();
     std::string Stats(Clock::time_point end) const;
     void NewSession();
@@ -107,6 +108,8 @@ private:
     Clock::time_point modeDeadline;
     bool complete = false;  // the ending download completed (not an injected failure)
     std::string lastSummary;
+    int lateReply = -1;  // --late-reply: the right reply still to be sent, or -1
+    Clock::time_point lateReplyAt;
     long echoed = 0;  // --echo-only
 };
 
@@ -155,6 +158,7 @@ void Simulator::NewSession()
     started = false;
     complete = false;
     mode = Mode::Receiving;
+    lateReply = -1;
 }
 
 Clock::time_point Simulator::Arrival(Clock::time_point readAt)
@@ -199,6 +203,17 @@ bool Simulator::WriteFlash()
         return false;
     }
     return true;
+}
+
+// The reply that would have been right at the injected failure, sent late. The target
+// stays ended: a byte from the host is still a violation.
+void Simulator::SendLateReply()
+{
+    const std::uint8_t b = std::uint8_t(lateReply);
+    WriteAll(line.Master(), &b, 1);
+    Print("late reply %s sent after %ld ms", HexByte(lateReply).c_str(),
+          opt.ForDownload(download).lateReplyMs);
+    lateReply = -1;
 }
 
 // The quiet period after a download is over: report it and go on with the next one.
@@ -273,6 +288,14 @@ int Simulator::HandleByte(std::uint8_t byte, Clock::time_point arrival)
         sessionEnd = arrival;
         mode = Mode::Quiet;
         modeDeadline = arrival + Ms(opt.quietMs);
+        if (step.right >= 0 && opt.ForDownload(download).lateReplyMs >= 0) {
+            // The quiet period starts when the late reply has gone out, so that it also
+            // covers the host's answer to it.
+            lateReply = step.right;
+            lateReplyAt = Clock::now() + Ms(opt.ForDownload(download).lateReplyMs);
+            modeDeadline = lateReplyAt + Ms(opt.quietMs);
+            return -1;
+        }
         if (opt.quietMs == 0)
             return EndSession(arrival);
         return -1;
@@ -330,6 +353,8 @@ int Simulator::Run()
                             std::chrono::duration<double>(opt.timeout));
         if (opt.timeout > 0)
             deadline = std::min(deadline, timeoutAt);
+        if (lateReply >= 0)
+            deadline = std::min(deadline, lateReplyAt);
 
         short revents = 0;
         if (WaitForInput(deadline, revents) < 0)
@@ -359,6 +384,8 @@ int Simulator::Run()
         const Clock::time_point now = Clock::now();
         int code = -1;
         std::string failure;
+        if (lateReply >= 0 && now >= lateReplyAt)
+            SendLateReply();
         if (mode == Mode::Quiet && now >= modeDeadline) {
             code = EndSession(now);
         } else if (mode == Mode::HangupWait && now >= modeDeadline) {

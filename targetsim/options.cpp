@@ -87,6 +87,8 @@ int TakeSessionOption(const std::vector<std::string> &args, size_t &i, SessionOp
         ok = TakeNumber(args, i, 0, Big, s.silentAfter, error);
     else if (a == "--hangup-after")
         ok = TakeNumber(args, i, 0, Big, s.hangupAfter, error);
+    else if (a == "--late-reply")
+        ok = TakeNumber(args, i, 0, 3600000, s.lateReplyMs, error);
     else
         return 0;
     return ok ? 1 : -1;
@@ -249,6 +251,8 @@ const char *HelpText()
            "  --bad-close M         answer the M-th closing zero (1 or 2) with 0x05\n"
            "  --silent-after N      echo image byte N, then answer nothing more\n"
            "  --hangup-after N      echo image byte N, then close the line\n"
+           "  --late-reply MS       MS ms after a wrong echo, acknowledgement, handshake or\n"
+           "                        closing reply, send the right one too\n"
            "  --write-samples DIR   write four placeholder support files and a code file, exit\n"
            "  --words N             words in the sample code file (default 200, at most 32768)\n"
            "  --code-name NAME      name of the sample code file (default sample.hex)\n"

@@ -14,6 +14,7 @@ struct SessionOptions
     long badClose = -1;      // answer the M-th closing zero (1 or 2) with 0x05
     long silentAfter = -1;   // echo image byte N, then answer nothing more
     long hangupAfter = -1;   // echo image byte N, then close the line
+    long lateReplyMs = -1;   // MS after a wrong reply, send the right one (-1: never)
 };
 
 struct Options
