@@ -17,7 +17,11 @@
 #include <fstream>
 #include <memory>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
@@ -62,11 +66,16 @@ double Seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-// Waits, without sleeping, until the reply to a byte that arrived at `arrival` is due:
-// one byte time for it to cross the line, one for the reply.
-void SpinUntilReplyDue(Clock::time_point arrival)
+// When the reply to a byte that arrived at `arrival` is due: one byte time for the byte
+// to cross the line, one for the reply.
+Clock::time_point ReplyDue(Clock::time_point arrival)
 {
-    const Clock::time_point due = arrival + 2 * ByteTime;
+    return arrival + 2 * ByteTime;
+}
+
+// Waits without sleeping: exact to the clock's resolution, but it keeps a core busy.
+void SpinUntil(Clock::time_point due)
+{
     while (Clock::now() < due) {
     }
 }
@@ -165,7 +174,7 @@ Clock::time_point Simulator::Arrival(Clock::time_point readAt)
 {
     // Bytes read together crossed the line one after the other; without the wire-time
     // model they arrive when they are read, or the clock would run ahead of real time.
-    if (!opt.baudTime)
+    if (opt.baudTime == BaudTime::Off)
         return lastArrival = readAt;
     lastArrival = std::max(readAt, lastArrival + ByteTime);
     return lastArrival;
@@ -173,8 +182,10 @@ Clock::time_point Simulator::Arrival(Clock::time_point readAt)
 
 void Simulator::Reply(int byte, Clock::time_point arrival)
 {
-    if (opt.baudTime)
-        SpinUntilReplyDue(arrival);
+    if (opt.baudTime == BaudTime::Spin)
+        SpinUntil(ReplyDue(arrival));
+    else if (opt.baudTime == BaudTime::Sleep)
+        std::this_thread::sleep_until(ReplyDue(arrival));
     const std::uint8_t b = std::uint8_t(byte);
     WriteAll(line.Master(), &b, 1);
 }
@@ -482,6 +493,12 @@ int main(int argc, char **argv)
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+
+#ifdef __linux__
+    // A sleep ends up to the timer slack (50 us by default) late, a fifth of a byte time.
+    if (options.baudTime == BaudTime::Sleep)
+        prctl(PR_SET_TIMERSLACK, 1UL);
+#endif
 
     Simulator simulator(options);
     return options.echoOnly ? simulator.RunEchoOnly() : simulator.Run();

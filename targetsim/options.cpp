@@ -181,8 +181,13 @@ bool ParseOptions(int argc, char **argv, Options &o, std::string &error)
                 error = "--timeout: '" + text + "' is not a number of seconds";
                 ok = false;
             }
-        } else if (a == "--baud-time") {
-            o.baudTime = true;
+        } else if (a == "--baud-time" || a == "--baud-time=spin") {
+            o.baudTime = BaudTime::Spin;
+        } else if (a == "--baud-time=sleep") {
+            o.baudTime = BaudTime::Sleep;
+        } else if (a.rfind("--baud-time=", 0) == 0) {
+            error = "--baud-time: '" + a.substr(12) + "' is not spin or sleep";
+            ok = false;
         } else if (a == "--echo-only") {
             o.echoOnly = true;
         } else if (a == "--session-file") {
@@ -240,7 +245,8 @@ const char *HelpText()
            "  --quiet-ms MS         quiet period checked after each download (default 300)\n"
            "  --flash-out FILE      write the programmed words after each complete download\n"
            "  --timeout SECONDS     exit with status 3 when nothing arrives that long (0 = never)\n"
-           "  --baud-time           answer after the wire time of 38400 baud, not at once\n"
+           "  --baud-time[=spin]    answer after the wire time of 38400 baud, not at once\n"
+           "  --baud-time=sleep     the same, sleeping until a reply is due instead of spinning\n"
            "  --echo-only           echo every byte, nothing else (for benchmarks)\n"
            "  --session-file FILE   line i holds the failure options of download i\n"
            "  --no-lock             never answer the lock\n"

@@ -17,6 +17,9 @@ struct SessionOptions
     long lateReplyMs = -1;   // MS after a wrong reply, send the right one (-1: never)
 };
 
+// How --baud-time waits until a reply is due.
+enum class BaudTime { Off, Spin, Sleep };
+
 struct Options
 {
     SessionOptions session;  // from the command line: for every download not in the session file
@@ -27,7 +30,7 @@ struct Options
     long quietMs = 300;
     std::string flashOut;
     double timeout = 0;  // seconds, 0 = none
-    bool baudTime = false;
+    BaudTime baudTime = BaudTime::Off;
     bool echoOnly = false;
     std::string sessionFile;
 

@@ -372,18 +372,22 @@ private slots:
 void TestTargetSim::cleanDownload_data()
 {
     QTest::addColumn<int>("codeBlocks");
-    QTest::newRow("five blocks, no handshake") << 1;
-    QTest::newRow("six blocks") << 2;
-    QTest::newRow("seven blocks") << 3;
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("five blocks, no handshake") << 1 << QStringList{};
+    QTest::newRow("six blocks") << 2 << QStringList{};
+    QTest::newRow("seven blocks") << 3 << QStringList{};
+    QTest::newRow("six blocks, spinning wire time") << 2 << QStringList{"--baud-time=spin"};
+    QTest::newRow("seven blocks, sleeping wire time") << 3 << QStringList{"--baud-time=sleep"};
 }
 
 void TestTargetSim::cleanDownload()
 {
     QFETCH(int, codeBlocks);
+    QFETCH(QStringList, args);
     QTemporaryDir dir;
     const QString flashPath = dir.filePath(QStringLiteral("flash.txt"));
     Sim sim;
-    QVERIFY(sim.Start({"--quiet-ms", "50", "--flash-out", flashPath}));
+    QVERIFY(sim.Start(args + QStringList{"--quiet-ms", "50", "--flash-out", flashPath}));
     Host host;
     QVERIFY(host.Open(sim.device));
     const QList<Block> blocks = TestImage(codeBlocks);
@@ -768,6 +772,9 @@ void TestTargetSim::usageErrorsAndTimeout()
         {"--bad-close", "3"},
         {"--late-reply", "-100"},
         {"--late-reply"},
+        {"--baud-time=bogus"},
+        {"--baud-time="},
+        {"--baud-time", "sleep"},
         {"--bad-handshake", "4"},
         {"--lock-after", "0"},
         {"--wrong-echo", "-1"},
