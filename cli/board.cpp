@@ -42,13 +42,11 @@ Board::Board(int index, const QString &portText, const QString &prefix, double s
     stall.setSingleShot(true);
     // A coarse timer may fire up to 5 % early; a stall is given up no sooner than asked.
     stall.setTimerType(Qt::PreciseTimer);
-    stall.setInterval(stallMs);
     connect(&stall, &QTimer::timeout, this, &Board::OnStall);
-    // Every arrival shows the board is alive; the timer runs only during the transfer.
-    connect(&link, &DownloadPort::Received, this, [this] {
-        if (stall.isActive())
-            stall.start();
-    });
+    // Every arrival shows the board is alive. Restarting the timer at every byte would
+    // cost a timer registration per byte on the lock-step path; the arrival time is noted
+    // instead, and the timer, when it fires, waits again for what is left.
+    connect(&link, &DownloadPort::Received, this, [this] { lastArrival.start(); });
     connect(&download, &Download::Ended, this, &Board::OnEnded);
     if (console.ShowsProgress()) {
         connect(&download, &Download::Progress, this, &Board::ShowProgress);
@@ -81,8 +79,10 @@ void Board::Start(const QString &supportDir, const QString &codeFile,
     }
     download.StartDownload(supportDir, codeFile, portText);
     // StartDownload returns once the first image byte is out, or the download is over.
-    if (download.Running() && stallMs > 0)
-        stall.start();
+    if (download.Running() && stallMs > 0) {
+        lastArrival.start();
+        stall.start(stallMs);
+    }
 }
 
 void Board::Interrupt()
@@ -94,6 +94,11 @@ void Board::OnStall()
 {
     if (!download.Running())
         return;
+    const qint64 quiet = lastArrival.elapsed();
+    if (quiet < stallMs) {
+        stall.start(int(stallMs - quiet));
+        return;
+    }
     stalled = true;
     download.Abort(QStringLiteral("no reply for %1 s").arg(stallMs / 1000.0),
                    Download::Outcome::Stopped);

@@ -6,6 +6,7 @@
 #include "seriallink.h"
 #include "statuslog.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -83,7 +84,9 @@ private:
     std::unique_ptr<DownloadImage> image = std::make_unique<DownloadImage>();
     SerialLink link{log, this};
     Download download{*image, log, link, *this, this};
+    // Fires stallMs after the last arrival during the transfer.
     QTimer stall{this};
+    QElapsedTimer lastArrival;
 
     Download::Outcome outcome = Download::Outcome::None;
     bool stalled = false;
