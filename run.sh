@@ -11,7 +11,7 @@
 #   ./run.sh build                 install and build only
 #   ./run.sh package               build the Debian package in build-package/, install it
 #                                  (it stays installed) and check that the installed
-#                                  programs start
+#                                  window programs start and orvant-flash runs
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -96,6 +96,10 @@ case "$cmd" in
       echo "   /usr/bin/$program starts"
     done
     rm -rf "$config"
+    # The command-line programmer needs no display; its help must come up complete.
+    /usr/bin/orvant-flash --help | grep "^Exit status:" >/dev/null \
+      || { echo "/usr/bin/orvant-flash --help is incomplete"; exit 1; }
+    echo "   /usr/bin/orvant-flash $(/usr/bin/orvant-flash --version | cut -d' ' -f2) runs"
     ;;
   *)
     echo "usage: $0 test | demo [single] [--auto] | build | package" >&2

@@ -17,7 +17,11 @@
 #include <fstream>
 #include <memory>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
@@ -62,11 +66,16 @@ double Seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-// Waits, without sleeping, until the reply to a byte that arrived at `arrival` is due:
-// one byte time for it to cross the line, one for the reply.
-void SpinUntilReplyDue(Clock::time_point arrival)
+// When the reply to a byte that arrived at `arrival` is due: one byte time for the byte
+// to cross the line, one for the reply.
+Clock::time_point ReplyDue(Clock::time_point arrival)
 {
-    const Clock::time_point due = arrival + 2 * ByteTime;
+    return arrival + 2 * ByteTime;
+}
+
+// Waits without sleeping: exact to the clock's resolution, but it keeps a core busy.
+void SpinUntil(Clock::time_point due)
+{
     while (Clock::now() < due) {
     }
 }
@@ -88,6 +97,7 @@ private:
     void Reply(int byte, Clock::time_point arrival);
     int EndSession(Clock::time_point now);
     int EndHangup(Clock::time_point now);
+    void SendLateReply();
     bool WriteFlash();
     std::string Stats(Clock::time_point end) const;
     void NewSession();
@@ -107,6 +117,8 @@ private:
     Clock::time_point modeDeadline;
     bool complete = false;  // the ending download completed (not an injected failure)
     std::string lastSummary;
+    int lateReply = -1;  // --late-reply: the right reply still to be sent, or -1
+    Clock::time_point lateReplyAt;
     long echoed = 0;  // --echo-only
 };
 
@@ -155,13 +167,14 @@ void Simulator::NewSession()
     started = false;
     complete = false;
     mode = Mode::Receiving;
+    lateReply = -1;
 }
 
 Clock::time_point Simulator::Arrival(Clock::time_point readAt)
 {
     // Bytes read together crossed the line one after the other; without the wire-time
     // model they arrive when they are read, or the clock would run ahead of real time.
-    if (!opt.baudTime)
+    if (opt.baudTime == BaudTime::Off)
         return lastArrival = readAt;
     lastArrival = std::max(readAt, lastArrival + ByteTime);
     return lastArrival;
@@ -169,8 +182,10 @@ Clock::time_point Simulator::Arrival(Clock::time_point readAt)
 
 void Simulator::Reply(int byte, Clock::time_point arrival)
 {
-    if (opt.baudTime)
-        SpinUntilReplyDue(arrival);
+    if (opt.baudTime == BaudTime::Spin)
+        SpinUntil(ReplyDue(arrival));
+    else if (opt.baudTime == BaudTime::Sleep)
+        std::this_thread::sleep_until(ReplyDue(arrival));
     const std::uint8_t b = std::uint8_t(byte);
     WriteAll(line.Master(), &b, 1);
 }
@@ -199,6 +214,17 @@ bool Simulator::WriteFlash()
         return false;
     }
     return true;
+}
+
+// The reply that would have been right at the injected failure, sent late. The target
+// stays ended: a byte from the host is still a violation.
+void Simulator::SendLateReply()
+{
+    const std::uint8_t b = std::uint8_t(lateReply);
+    WriteAll(line.Master(), &b, 1);
+    Print("late reply %s sent after %ld ms", HexByte(lateReply).c_str(),
+          opt.ForDownload(download).lateReplyMs);
+    lateReply = -1;
 }
 
 // The quiet period after a download is over: report it and go on with the next one.
@@ -273,6 +299,14 @@ int Simulator::HandleByte(std::uint8_t byte, Clock::time_point arrival)
         sessionEnd = arrival;
         mode = Mode::Quiet;
         modeDeadline = arrival + Ms(opt.quietMs);
+        if (step.right >= 0 && opt.ForDownload(download).lateReplyMs >= 0) {
+            // The quiet period starts when the late reply has gone out, so that it also
+            // covers the host's answer to it.
+            lateReply = step.right;
+            lateReplyAt = Clock::now() + Ms(opt.ForDownload(download).lateReplyMs);
+            modeDeadline = lateReplyAt + Ms(opt.quietMs);
+            return -1;
+        }
         if (opt.quietMs == 0)
             return EndSession(arrival);
         return -1;
@@ -330,6 +364,8 @@ int Simulator::Run()
                             std::chrono::duration<double>(opt.timeout));
         if (opt.timeout > 0)
             deadline = std::min(deadline, timeoutAt);
+        if (lateReply >= 0)
+            deadline = std::min(deadline, lateReplyAt);
 
         short revents = 0;
         if (WaitForInput(deadline, revents) < 0)
@@ -359,6 +395,8 @@ int Simulator::Run()
         const Clock::time_point now = Clock::now();
         int code = -1;
         std::string failure;
+        if (lateReply >= 0 && now >= lateReplyAt)
+            SendLateReply();
         if (mode == Mode::Quiet && now >= modeDeadline) {
             code = EndSession(now);
         } else if (mode == Mode::HangupWait && now >= modeDeadline) {
@@ -455,6 +493,12 @@ int main(int argc, char **argv)
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+
+#ifdef __linux__
+    // A sleep ends up to the timer slack (50 us by default) late, a fifth of a byte time.
+    if (options.baudTime == BaudTime::Sleep)
+        prctl(PR_SET_TIMERSLACK, 1UL);
+#endif
 
     Simulator simulator(options);
     return options.echoOnly ? simulator.RunEchoOnly() : simulator.Run();

@@ -87,6 +87,8 @@ int TakeSessionOption(const std::vector<std::string> &args, size_t &i, SessionOp
         ok = TakeNumber(args, i, 0, Big, s.silentAfter, error);
     else if (a == "--hangup-after")
         ok = TakeNumber(args, i, 0, Big, s.hangupAfter, error);
+    else if (a == "--late-reply")
+        ok = TakeNumber(args, i, 0, 3600000, s.lateReplyMs, error);
     else
         return 0;
     return ok ? 1 : -1;
@@ -179,8 +181,13 @@ bool ParseOptions(int argc, char **argv, Options &o, std::string &error)
                 error = "--timeout: '" + text + "' is not a number of seconds";
                 ok = false;
             }
-        } else if (a == "--baud-time") {
-            o.baudTime = true;
+        } else if (a == "--baud-time" || a == "--baud-time=spin") {
+            o.baudTime = BaudTime::Spin;
+        } else if (a == "--baud-time=sleep") {
+            o.baudTime = BaudTime::Sleep;
+        } else if (a.rfind("--baud-time=", 0) == 0) {
+            error = "--baud-time: '" + a.substr(12) + "' is not spin or sleep";
+            ok = false;
         } else if (a == "--echo-only") {
             o.echoOnly = true;
         } else if (a == "--session-file") {
@@ -238,7 +245,8 @@ const char *HelpText()
            "  --quiet-ms MS         quiet period checked after each download (default 300)\n"
            "  --flash-out FILE      write the programmed words after each complete download\n"
            "  --timeout SECONDS     exit with status 3 when nothing arrives that long (0 = never)\n"
-           "  --baud-time           answer after the wire time of 38400 baud, not at once\n"
+           "  --baud-time[=spin]    answer after the wire time of 38400 baud, not at once\n"
+           "  --baud-time=sleep     the same, sleeping until a reply is due instead of spinning\n"
            "  --echo-only           echo every byte, nothing else (for benchmarks)\n"
            "  --session-file FILE   line i holds the failure options of download i\n"
            "  --no-lock             never answer the lock\n"
@@ -249,6 +257,8 @@ const char *HelpText()
            "  --bad-close M         answer the M-th closing zero (1 or 2) with 0x05\n"
            "  --silent-after N      echo image byte N, then answer nothing more\n"
            "  --hangup-after N      echo image byte N, then close the line\n"
+           "  --late-reply MS       MS ms after a wrong echo, acknowledgement, handshake or\n"
+           "                        closing reply, send the right one too\n"
            "  --write-samples DIR   write four placeholder support files and a code file, exit\n"
            "  --words N             words in the sample code file (default 200, at most 32768)\n"
            "  --code-name NAME      name of the sample code file (default sample.hex)\n"

@@ -14,7 +14,11 @@ struct SessionOptions
     long badClose = -1;      // answer the M-th closing zero (1 or 2) with 0x05
     long silentAfter = -1;   // echo image byte N, then answer nothing more
     long hangupAfter = -1;   // echo image byte N, then close the line
+    long lateReplyMs = -1;   // MS after a wrong reply, send the right one (-1: never)
 };
+
+// How --baud-time waits until a reply is due.
+enum class BaudTime { Off, Spin, Sleep };
 
 struct Options
 {
@@ -26,7 +30,7 @@ struct Options
     long quietMs = 300;
     std::string flashOut;
     double timeout = 0;  // seconds, 0 = none
-    bool baudTime = false;
+    BaudTime baudTime = BaudTime::Off;
     bool echoOnly = false;
     std::string sessionFile;
 

@@ -56,8 +56,9 @@ Target::Step Target::Violation(const std::string &expected) const
     return step;
 }
 
-Target::Step Target::Inject(Step step, const std::string &what, Phase next)
+Target::Step Target::Inject(Step step, const std::string &what, Phase next, int right)
 {
+    step.right = right;
     endedPos = HostPos();
     failure = what;
     phase = next;
@@ -92,7 +93,7 @@ Target::Step Target::Feed(std::uint8_t byte)
         if (block == opt.badAck) {
             step.reply = BadReply;
             return Inject(step, "acknowledgement 0x05 for block " + Num(block),
-                          Phase::EndedInjected);
+                          Phase::EndedInjected, Ack);
         }
         step.reply = Ack;
         ++block;
@@ -110,7 +111,7 @@ Target::Step Target::Feed(std::uint8_t byte)
             if (block == opt.badHandshake) {
                 step.reply = BadHandshakeReply;
                 return Inject(step, "handshake before block " + Num(block) + " answered with 0x41",
-                              Phase::EndedInjected);
+                              Phase::EndedInjected, CR);
             }
             step.reply = CR;
             phase = Phase::Handshake2;
@@ -121,7 +122,8 @@ Target::Step Target::Feed(std::uint8_t byte)
             phase = Phase::Closing;
             if (opt.badClose == 1) {
                 step.reply = BadReply;
-                return Inject(step, "closing zero 1 answered with 0x05", Phase::EndedInjected);
+                return Inject(step, "closing zero 1 answered with 0x05", Phase::EndedInjected,
+                              0x00);
             }
             step.reply = 0x00;
             return step;
@@ -142,7 +144,8 @@ Target::Step Target::Feed(std::uint8_t byte)
         if (closingZeros == 2) {
             if (opt.badClose == 2) {
                 step.reply = BadReply;
-                return Inject(step, "closing zero 2 answered with 0x05", Phase::EndedInjected);
+                return Inject(step, "closing zero 2 answered with 0x05", Phase::EndedInjected,
+                              0x00);
             }
             step.reply = 0x00;
             return step;
@@ -205,8 +208,10 @@ Target::Step Target::BlockByte(std::uint8_t byte)
 Target::Step Target::AfterEcho(Step step, long index)
 {
     if (index == opt.wrongEcho) {
+        const int right = step.reply;
         step.reply ^= 0x01;
-        Step injected = Inject(step, "wrong echo at image byte " + Num(index), Phase::EndedInjected);
+        Step injected = Inject(step, "wrong echo at image byte " + Num(index), Phase::EndedInjected,
+                               right);
         endedPos = index;
         return injected;
     }

@@ -31,6 +31,7 @@ public:
         int reply = -1;  // byte to send back, -1 for none
         Event event = Event::None;
         std::string text;  // Violation: what was expected; Injected/Silent/Hangup: the failure
+        int right = -1;    // Injected by a wrong reply: the reply that would have been right
     };
 
     Target(const SessionOptions &options, long download);
@@ -71,7 +72,7 @@ private:
     Step BlockByte(std::uint8_t byte);
     Step Violation(const std::string &expected) const;
     Step AfterEcho(Step step, long index);
-    Step Inject(Step step, const std::string &what, Phase next);
+    Step Inject(Step step, const std::string &what, Phase next, int right = -1);
 
     SessionOptions opt;
     long download;

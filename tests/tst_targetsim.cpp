@@ -358,6 +358,8 @@ private slots:
     void failureOptions();
     void bytesAfterInjectedFailure_data();
     void bytesAfterInjectedFailure();
+    void lateReplyAfterInjectedFailure_data();
+    void lateReplyAfterInjectedFailure();
     void hangupClosesAndReopensLine();
     void sessionFileAppliesPerDownload();
     void samplesParseAndDownload_data();
@@ -370,18 +372,22 @@ private slots:
 void TestTargetSim::cleanDownload_data()
 {
     QTest::addColumn<int>("codeBlocks");
-    QTest::newRow("five blocks, no handshake") << 1;
-    QTest::newRow("six blocks") << 2;
-    QTest::newRow("seven blocks") << 3;
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("five blocks, no handshake") << 1 << QStringList{};
+    QTest::newRow("six blocks") << 2 << QStringList{};
+    QTest::newRow("seven blocks") << 3 << QStringList{};
+    QTest::newRow("six blocks, spinning wire time") << 2 << QStringList{"--baud-time=spin"};
+    QTest::newRow("seven blocks, sleeping wire time") << 3 << QStringList{"--baud-time=sleep"};
 }
 
 void TestTargetSim::cleanDownload()
 {
     QFETCH(int, codeBlocks);
+    QFETCH(QStringList, args);
     QTemporaryDir dir;
     const QString flashPath = dir.filePath(QStringLiteral("flash.txt"));
     Sim sim;
-    QVERIFY(sim.Start({"--quiet-ms", "50", "--flash-out", flashPath}));
+    QVERIFY(sim.Start(args + QStringList{"--quiet-ms", "50", "--flash-out", flashPath}));
     Host host;
     QVERIFY(host.Open(sim.device));
     const QList<Block> blocks = TestImage(codeBlocks);
@@ -577,6 +583,45 @@ void TestTargetSim::bytesAfterInjectedFailure()
     QCOMPARE(sim.Finish(), 1);
 }
 
+void TestTargetSim::lateReplyAfterInjectedFailure_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("late");
+    QTest::addColumn<bool>("hostAnswers");
+    const int echo = quint8(ImageBytes(TestImage(2))[37]);
+    for (bool answers : {false, true}) {
+        const QByteArray tag = answers ? ", host answers it" : ", host stays silent";
+        QTest::newRow("wrong echo" + tag) << QStringList{"--wrong-echo", "37"} << echo << answers;
+        QTest::newRow("bad ack" + tag) << QStringList{"--bad-ack", "2"} << 0x00 << answers;
+        QTest::newRow("bad handshake" + tag) << QStringList{"--bad-handshake", "5"} << 0x0D << answers;
+        QTest::newRow("bad close" + tag) << QStringList{"--bad-close", "2"} << 0x00 << answers;
+    }
+}
+
+// The right reply after the failure does not undo it: a host that takes it up is at fault.
+void TestTargetSim::lateReplyAfterInjectedFailure()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, late);
+    QFETCH(bool, hostAnswers);
+    Sim sim;
+    QVERIFY(sim.Start(args + QStringList{"--late-reply", "100", "--quiet-ms", "200"}));
+    Host host;
+    QVERIFY(host.Open(sim.device));
+    host.replyMs = 200;
+    QVERIFY(!host.Play(TestImage(2)).isEmpty());  // the wrong reply; failureOptions checks it
+    QCOMPARE(host.Receive(3000), late);
+    QCOMPARE(sim.WaitForLine(QStringLiteral("late reply")),
+             QStringLiteral("targetsim: late reply %1 sent after 100 ms").arg(Hex(late)));
+    if (hostAnswers)
+        host.Send(0x0D);
+    const QString line = sim.WaitForLine(QLatin1String(hostAnswers ? "violation" : "download 1:"));
+    QVERIFY2(line.endsWith(QLatin1String(hostAnswers ? "expected silence after the injected failure, received 0x0D"
+                                                     : "; nothing received after it")),
+             qPrintable(line));
+    QCOMPARE(sim.Finish(), hostAnswers ? 1 : 0);
+}
+
 void TestTargetSim::hangupClosesAndReopensLine()
 {
     QTemporaryDir dir;
@@ -620,7 +665,7 @@ void TestTargetSim::sessionFileAppliesPerDownload()
     const QString sessions = dir.filePath(QStringLiteral("sessions.txt"));
     QFile file(sessions);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("--bad-ack 1\n\n");
+    file.write("--bad-ack 1 --late-reply 0\n\n");
     file.close();
     Sim sim;
     QVERIFY(sim.Start({"--session-file", sessions, "--wrong-echo", "2", "--downloads", "3", "--quiet-ms", "50"}));
@@ -630,6 +675,7 @@ void TestTargetSim::sessionFileAppliesPerDownload()
     const QList<Block> five = TestImage(1);
 
     QCOMPARE(host.Play(five), QStringLiteral("ack of block 1: received 0x05 instead of 0x00"));
+    QCOMPARE(host.Receive(1000), 0x00);  // the late reply stays within download 1
     QVERIFY(!sim.WaitForLine(QStringLiteral("download 1: failure injected (acknowledgement")).isEmpty());
     QCOMPARE(host.Play(five), QString());
     QVERIFY(!sim.WaitForLine(QStringLiteral("download 2: complete: 5 blocks")).isEmpty());
@@ -724,6 +770,11 @@ void TestTargetSim::usageErrorsAndTimeout()
     const QList<QStringList> usageErrors{
         {"--frobnicate"},
         {"--bad-close", "3"},
+        {"--late-reply", "-100"},
+        {"--late-reply"},
+        {"--baud-time=bogus"},
+        {"--baud-time="},
+        {"--baud-time", "sleep"},
         {"--bad-handshake", "4"},
         {"--lock-after", "0"},
         {"--wrong-echo", "-1"},

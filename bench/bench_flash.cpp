@@ -1,0 +1,173 @@
+// orvant-flash speed, the built program run as a process against the simulated target:
+//
+//  (a) one board through orvant-flash against the plain lock-step loop (plainloop.h), with
+//      instant answers and with the wire time of 38400 baud;
+//  (b) four boards at once against one board, each on a target that sleeps out the wire
+//      time of 38400 baud (--baud-time=sleep), so that four targets fit on two cores.
+//
+// The code file is 32768 words (64 KiB, the largest LF240x flash) unless given.
+//
+//   bench_flash [words]
+#include "plainloop.h"
+#include "targetsimprocess.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct FlashResult
+{
+    long bytes = 0;          // image bytes of one board
+    double wall = -1;        // the whole process: start-up, ports, image, lock wait, transfer
+    double transfer = -1;    // the slowest board, from its first image byte to its end
+};
+
+// Runs orvant-flash on `boards` simulated targets started with targetOptions.
+FlashResult FlashRun(const QString &dir, int boards, const QStringList &targetOptions)
+{
+    FlashResult result;
+    std::vector<std::unique_ptr<TargetSimProcess>> targets;
+    QStringList arguments{"-q", "-s", dir};
+    for (int i = 0; i < boards; ++i) {
+        targets.push_back(std::make_unique<TargetSimProcess>());
+        if (!targets.back()->Start(QStringList{"--timeout", "120", "--quiet-ms", "50"} + targetOptions))
+            return result;
+        arguments << "-p" << targets.back()->device;
+    }
+    arguments << dir + "/sample.hex";
+
+    QProcess flash;
+    QElapsedTimer timer;
+    timer.start();
+    flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
+    const bool finished = flash.waitForFinished(600000);
+    const double wall = timer.nsecsElapsed() / 1e9;
+    const QString out = QString::fromLocal8Bit(flash.readAllStandardOutput());
+    bool ok = finished && flash.exitStatus() == QProcess::NormalExit && flash.exitCode() == 0;
+
+    // "PORT: programmed, BYTES of TOTAL bytes in SECONDS s, RATE bytes/s", one per board.
+    static const QRegularExpression summary(R"(: programmed, (\d+) of \d+ bytes in ([0-9.]+) s,)");
+    int programmed = 0;
+    double slowest = 0;
+    for (auto match = summary.globalMatch(out); match.hasNext();) {
+        const QRegularExpressionMatch m = match.next();
+        result.bytes = m.captured(1).toLong();
+        slowest = std::max(slowest, m.captured(2).toDouble());
+        ++programmed;
+    }
+    ok = ok && programmed == boards;
+    for (const auto &target : targets) {
+        const int status = target->WaitForExit(10000);
+        if (status != 0) {
+            std::fprintf(stderr, "targetsim status %d:\n%s\n", status, qPrintable(target->Output()));
+            ok = false;
+        }
+    }
+    if (!ok) {
+        std::fprintf(stderr, "orvant-flash run failed (status %d):\n%s\n%s\n", flash.exitCode(),
+                     qPrintable(out.right(600)), qPrintable(QString::fromLocal8Bit(flash.readAllStandardError())));
+        return result;
+    }
+    result.wall = wall;
+    result.transfer = slowest;
+    return result;
+}
+
+double LoopRun(long bytes, const QStringList &targetOptions)
+{
+    TargetSimProcess target;
+    if (!target.Start(QStringList{"--echo-only", "--timeout", "120"} + targetOptions))
+        return -1;
+    return PlainLockStepLoop(target.device.toStdString(), bytes);
+}
+
+void Report(const char *what, long bytes, double seconds)
+{
+    std::printf("%-52s %8ld bytes %9.3f s %10.1f bytes/s %8.2f us/byte\n", what, bytes, seconds,
+                bytes / seconds, 1e6 * seconds / bytes);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QCoreApplication app(argc, argv);
+    const int words = argc > 1 ? std::atoi(argv[1]) : 32768;
+
+    QTemporaryDir dir;
+    if (!TargetSimProcess::WriteSamples(dir.path(), words)) {
+        std::fprintf(stderr, "cannot write the sample files\n");
+        return 1;
+    }
+
+    // (a) Each figure is the best of a few runs: on a small machine another process can
+    // steal the core that the host or the target needs at any moment.
+    double ratios[2][2] = {{0, 0}, {0, 0}};  // [instant, wire][whole run, transfer]
+    for (int wire = 0; wire < 2; ++wire) {
+        const int runs = wire ? 2 : 3;
+        const QStringList options = wire ? QStringList{"--baud-time"} : QStringList{};
+        const char *mode = wire ? "38400 baud wire time" : "instant answers";
+        FlashResult best;
+        double loopBest = 1e9;
+        for (int run = 0; run < runs; ++run) {
+            const FlashResult flash = FlashRun(dir.path(), 1, options);
+            const double loop = flash.wall < 0 ? -1 : LoopRun(flash.bytes, options);
+            if (flash.wall < 0 || loop < 0) {
+                std::fprintf(stderr, "%s run failed\n", flash.wall < 0 ? "orvant-flash" : "plain loop");
+                return 1;
+            }
+            if (best.wall < 0 || flash.wall < best.wall)
+                best.wall = flash.wall;
+            if (best.transfer < 0 || flash.transfer < best.transfer)
+                best.transfer = flash.transfer;
+            best.bytes = flash.bytes;
+            loopBest = std::min(loopBest, loop);
+        }
+        std::printf("(a) one board, %s, best of %d runs each:\n", mode, runs);
+        Report(qPrintable(QString("orvant-flash, whole run (lock wait included)")), best.bytes, best.wall);
+        Report(qPrintable(QString("orvant-flash, transfer (its summary line)")), best.bytes, best.transfer);
+        Report(qPrintable(QString("plain lock-step loop")), best.bytes, loopBest);
+        ratios[wire][0] = best.wall / loopBest;
+        ratios[wire][1] = best.transfer / loopBest;
+        std::printf("  orvant-flash / plain loop: whole run %.3f, transfer %.3f\n", ratios[wire][0],
+                    ratios[wire][1]);
+    }
+
+    // (b) The slowest of four boards against one board, on sleeping targets.
+    const QStringList sleeping{"--baud-time=sleep"};
+    FlashResult one, four;
+    for (int run = 0; run < 2; ++run) {
+        const FlashResult a = FlashRun(dir.path(), 1, sleeping);
+        const FlashResult b = FlashRun(dir.path(), 4, sleeping);
+        if (a.wall < 0 || b.wall < 0) {
+            std::fprintf(stderr, "%s run failed\n", a.wall < 0 ? "one-board" : "four-board");
+            return 1;
+        }
+        if (one.wall < 0 || a.wall < one.wall)
+            one = a;
+        if (four.wall < 0 || b.wall < four.wall)
+            four = b;
+    }
+    std::printf("(b) boards at once, 38400 baud wire time slept by each target, best of 2 runs each:\n");
+    Report("one board, whole run", one.bytes, one.wall);
+    Report("four boards, whole run", four.bytes, four.wall);
+    std::printf("  slowest board's transfer: one board %.2f s, four boards %.2f s\n", one.transfer,
+                four.transfer);
+    const double together = four.wall / one.wall;
+    std::printf("  four boards / one board, whole run: %.3f\n", together);
+
+    std::printf("targets: (a) 38400 baud whole run %.3f (<= 1.05), instant answers transfer %.3f (<= 1.5); "
+                "(b) four / one %.3f (<= 1.10)\n",
+                ratios[1][0], ratios[0][1], together);
+    return 0;
+}
