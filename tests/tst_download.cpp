@@ -286,6 +286,37 @@ private slots:
         QCOMPARE(engine->enabling, QList<bool>({false}));
     }
 
+    // A right answer that comes late after a failure resumes nothing: the failure is
+    // final, nothing more is sent and the success line never comes.
+    void lateRightReplyAfterAFailure_data()
+    {
+        QTest::addColumn<QStringList>("failure");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("late right echo after a wrong one")
+            << QStringList{"--wrong-echo", "7"} << "Received 1 instead of 0 EXITING";
+        QTest::newRow("late 0x00 after a refused acknowledgement")
+            << QStringList{"--bad-ack", "2"} << "Did Not receive Acknowledge for Algo/Block 2 Exiting";
+        QTest::newRow("late 0x0D after a failed handshake")
+            << QStringList{"--bad-handshake", "6"} << "Failed at WAIT_FOR_MORE_BLOCKS. Ending";
+        QTest::newRow("late 0x00 in the closing exchange")
+            << QStringList{"--bad-close", "1"} << "Did Not receive Acknowledge for Algo/Block 7 Exiting";
+    }
+
+    void lateRightReplyAfterAFailure()
+    {
+        QFETCH(QStringList, failure);
+        QFETCH(QString, last);
+        WriteSmallFiles(3);
+        StartTarget(failure + QStringList{"--late-reply", "100"});
+        engine->download.StartDownload(dir.path(), code);
+        QVERIFY2(target->WaitFor("late reply"), qPrintable(target->Output()));
+        QCOMPARE(target->WaitForExit(), 0);
+        QVERIFY2(!target->Output().contains("violation"), qPrintable(target->Output()));
+        QVERIFY2(engine->log.Text().endsWith(last), qPrintable(engine->log.Text()));
+        QCOMPARE(engine->download.Result(), Download::Outcome::TransferFailed);
+        QCOMPARE(engine->enabling, QList<bool>({false}));
+    }
+
     void lineClosedMidTransfer()
     {
         WriteSmallFiles(2);
