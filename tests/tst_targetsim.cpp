@@ -1,17 +1,15 @@
 // The simulated target, driven through its pseudo-terminal by a small host that plays
 // the download protocol (and breaks it on request).
 
+#include "pty.h"
+#include "targetsimprocess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
@@ -71,120 +69,11 @@ QByteArray FlashText(const QList<Block> &blocks)
     return text;
 }
 
-// The targetsim process and its output lines.
-class Sim
-{
-public:
-    ~Sim()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
-    }
-
-    bool Start(const QStringList &args)
-    {
-        process.start(QStringLiteral(TARGETSIM_PATH), args);
-        if (!process.waitForStarted(5000))
-            return false;
-        device = WaitForLine(QString(), 5000);
-        return device.startsWith(QLatin1String("/dev/"));
-    }
-
-    // The first new line containing `text` (any line when empty), or an empty string.
-    QString WaitForLine(const QString &text, int ms = 5000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        for (;;) {
-            while (read < lines.size()) {
-                const QString line = lines[read++];
-                if (line.contains(text))
-                    return line;
-            }
-            const int left = ms - int(timer.elapsed());
-            if (left <= 0 || process.state() == QProcess::NotRunning)
-                return QString();
-            process.waitForReadyRead(left);
-            Collect();
-        }
-    }
-
-    int Finish(int ms = 5000)
-    {
-        if (!process.waitForFinished(ms))
-            return -1;
-        Collect();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    }
-
-    QString AllOutput()
-    {
-        Collect();
-        return lines.join(QLatin1Char('\n'));
-    }
-
-    QProcess process;
-    QString device;
-
-private:
-    void Collect()
-    {
-        pending += process.readAllStandardOutput();
-        int end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            lines.append(QString::fromLatin1(pending.left(end)));
-            pending.remove(0, end + 1);
-        }
-    }
-
-    QByteArray pending;
-    QStringList lines;
-    int read = 0;
-};
-
 // The host end of the line. Each protocol step returns an empty string when the target
 // answered as it should, otherwise what the host saw instead.
-class Host
+class Host : public HostLine
 {
 public:
-    ~Host() { Close(); }
-
-    bool Open(const QString &device)
-    {
-        fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-        if (fd < 0)
-            return false;
-        termios tio{};
-        tcgetattr(fd, &tio);
-        cfmakeraw(&tio);
-        return tcsetattr(fd, TCSANOW, &tio) == 0;
-    }
-
-    void Close()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-
-    void Send(quint8 byte)
-    {
-        QCOMPARE(::write(fd, &byte, 1), ssize_t(1));
-    }
-
-    // A byte, -1 when none came in time, -2 when the line was closed.
-    int Receive(int ms)
-    {
-        pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, ms) <= 0)
-            return -1;
-        quint8 byte;
-        const ssize_t n = ::read(fd, &byte, 1);
-        return n == 1 ? byte : -2;
-    }
-
     QString Exchange(quint8 byte, quint8 expected, const QString &what)
     {
         Send(byte);
@@ -267,7 +156,6 @@ public:
         return seen;
     }
 
-    int fd = -1;
     int attempts = 0;
     int pos = 0;
     int replyMs = 3000;
@@ -386,7 +274,7 @@ void TestTargetSim::cleanDownload()
     QFETCH(QStringList, args);
     QTemporaryDir dir;
     const QString flashPath = dir.filePath(QStringLiteral("flash.txt"));
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start(args + QStringList{"--quiet-ms", "50", "--flash-out", flashPath}));
     Host host;
     QVERIFY(host.Open(sim.device));
@@ -403,8 +291,8 @@ void TestTargetSim::cleanDownload()
                                  .arg(blockCount).arg(words).arg(ImageSize(blocks))),
              qPrintable(line));
     QVERIFY(line.endsWith(QLatin1String(" seconds")));
-    QCOMPARE(sim.Finish(), 0);
-    QVERIFY(sim.AllOutput().contains(QStringLiteral("targetsim: summary: download 1 complete: %1 blocks")
+    QCOMPARE(sim.WaitForExit(5000), 0);
+    QVERIFY(sim.Output().contains(QStringLiteral("targetsim: summary: download 1 complete: %1 blocks")
                                          .arg(blockCount)));
 
     QFile flash(flashPath);
@@ -457,7 +345,7 @@ void TestTargetSim::violations()
 {
     QFETCH(int, deviation);
     QFETCH(QString, message);
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start({"--quiet-ms", "2000"}));
     Host host;
     QVERIFY(host.Open(sim.device));
@@ -467,38 +355,38 @@ void TestTargetSim::violations()
 
     switch (Deviation(deviation)) {
     case Deviation::ByteBeforeLock:
-        host.Send(0x0D);
-        host.Send(0x41);
+        QVERIFY(host.Send(0x0D));
+        QVERIFY(host.Send(0x41));
         break;
     case Deviation::MissingEndMark:
         QCOMPARE(host.Lock(), QString());
         QCOMPARE(host.SendBlock(BlockBytes(six[0])), QString());
-        host.Send(0x00);
+        QVERIFY(host.Send(0x00));
         break;
     case Deviation::BlockByteInsteadOfHandshakeOrClosing:
         QCOMPARE(host.Lock(), QString());
         QCOMPARE(host.SendBlocks(five), QString());
-        host.Send(0x48);
+        QVERIFY(host.Send(0x48));
         break;
     case Deviation::WrongSecondHandshake:
         QCOMPARE(host.Lock(), QString());
         QCOMPARE(host.SendBlocks(five), QString());
         QCOMPARE(host.Exchange(0x0D, 0x0D, "handshake 1"), QString());
-        host.Send(0x0E);
+        QVERIFY(host.Send(0x0E));
         break;
     case Deviation::WrongClosingByte:
         QCOMPARE(host.Lock(), QString());
         QCOMPARE(host.SendBlocks(five), QString());
         QCOMPARE(host.Exchange(0x00, 0x00, "closing zero 1"), QString());
-        host.Send(0x01);
+        QVERIFY(host.Send(0x01));
         break;
     case Deviation::ByteAfterCompleteDownload:
         QCOMPARE(host.Play(five), QString());
-        host.Send(0x0D);
+        QVERIFY(host.Send(0x0D));
         break;
     }
     QCOMPARE(sim.WaitForLine(QStringLiteral("violation")), QStringLiteral("targetsim: ") + message);
-    QCOMPARE(sim.Finish(), 1);
+    QCOMPARE(sim.WaitForExit(5000), 1);
 }
 
 void TestTargetSim::failureOptions_data()
@@ -544,7 +432,7 @@ void TestTargetSim::failureOptions()
     QFETCH(QStringList, args);
     QFETCH(QString, hostSees);
     QFETCH(QString, sessionLine);
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start(args + QStringList{"--quiet-ms", "400"}));
     Host host;
     QVERIFY(host.Open(sim.device));
@@ -556,7 +444,7 @@ void TestTargetSim::failureOptions()
         QCOMPARE(host.attempts, 5);
     const QString line = sim.WaitForLine(QStringLiteral("download 1:"));
     QVERIFY2(line.startsWith(QStringLiteral("targetsim: download 1: ") + sessionLine), qPrintable(line));
-    QCOMPARE(sim.Finish(), 0);
+    QCOMPARE(sim.WaitForExit(5000), 0);
 }
 
 void TestTargetSim::bytesAfterInjectedFailure_data()
@@ -570,17 +458,17 @@ void TestTargetSim::bytesAfterInjectedFailure_data()
 void TestTargetSim::bytesAfterInjectedFailure()
 {
     QFETCH(QStringList, args);
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start(args + QStringList{"--quiet-ms", "3000"}));
     Host host;
     QVERIFY(host.Open(sim.device));
     host.replyMs = 200;
     QVERIFY(!host.Play(TestImage(1)).isEmpty());
-    host.Send(0x55);
+    QVERIFY(host.Send(0x55));
     const QString line = sim.WaitForLine(QStringLiteral("violation"));
     QVERIFY2(line.endsWith(QLatin1String("expected silence after the injected failure, received 0x55")),
              qPrintable(line));
-    QCOMPARE(sim.Finish(), 1);
+    QCOMPARE(sim.WaitForExit(5000), 1);
 }
 
 void TestTargetSim::lateReplyAfterInjectedFailure_data()
@@ -604,7 +492,7 @@ void TestTargetSim::lateReplyAfterInjectedFailure()
     QFETCH(QStringList, args);
     QFETCH(int, late);
     QFETCH(bool, hostAnswers);
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start(args + QStringList{"--late-reply", "100", "--quiet-ms", "200"}));
     Host host;
     QVERIFY(host.Open(sim.device));
@@ -614,19 +502,19 @@ void TestTargetSim::lateReplyAfterInjectedFailure()
     QCOMPARE(sim.WaitForLine(QStringLiteral("late reply")),
              QStringLiteral("targetsim: late reply %1 sent after 100 ms").arg(Hex(late)));
     if (hostAnswers)
-        host.Send(0x0D);
+        QVERIFY(host.Send(0x0D));
     const QString line = sim.WaitForLine(QLatin1String(hostAnswers ? "violation" : "download 1:"));
     QVERIFY2(line.endsWith(QLatin1String(hostAnswers ? "expected silence after the injected failure, received 0x0D"
                                                      : "; nothing received after it")),
              qPrintable(line));
-    QCOMPARE(sim.Finish(), hostAnswers ? 1 : 0);
+    QCOMPARE(sim.WaitForExit(5000), hostAnswers ? 1 : 0);
 }
 
 void TestTargetSim::hangupClosesAndReopensLine()
 {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("ttyTarget"));
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start({"--hangup-after", "15", "--downloads", "2", "--link", link, "--quiet-ms", "50"}));
     QCOMPARE(QFile::symLinkTarget(link), sim.device);
     const QList<Block> six = TestImage(2);
@@ -640,7 +528,7 @@ void TestTargetSim::hangupClosesAndReopensLine()
         QCOMPARE(host.SendBlocks(six.mid(0, 2)), QString());
         QCOMPARE(host.SendBlock(block2.left(2)), QString());
         QVERIFY(block2[3] != '\r');  // not a lock attempt
-        QCOMPARE(::write(host.fd, block2.constData() + 2, 2), ssize_t(2));
+        QVERIFY(host.Send(block2.mid(2, 2)));
         QCOMPARE(host.Receive(3000), -2);
     }
     QCOMPARE(sim.WaitForLine(QStringLiteral("download 1:")),
@@ -655,7 +543,7 @@ void TestTargetSim::hangupClosesAndReopensLine()
     QVERIFY(host.Open(link));
     QCOMPARE(host.Play(six), QStringLiteral("line closed at image byte 16"));
     QVERIFY(!sim.WaitForLine(QStringLiteral("download 2: failure injected (line closed")).isEmpty());
-    QCOMPARE(sim.Finish(), 0);
+    QCOMPARE(sim.WaitForExit(5000), 0);
     QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
 }
 
@@ -667,7 +555,7 @@ void TestTargetSim::sessionFileAppliesPerDownload()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("--bad-ack 1 --late-reply 0\n\n");
     file.close();
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start({"--session-file", sessions, "--wrong-echo", "2", "--downloads", "3", "--quiet-ms", "50"}));
     Host host;
     QVERIFY(host.Open(sim.device));
@@ -682,7 +570,7 @@ void TestTargetSim::sessionFileAppliesPerDownload()
     QCOMPARE(host.Play(five), QStringLiteral("image byte 2: received %1 instead of %2")
                                   .arg(Hex(quint8(ImageBytes(five)[2]) ^ 1), Hex(quint8(ImageBytes(five)[2]))));
     QVERIFY(!sim.WaitForLine(QStringLiteral("download 3: failure injected (wrong echo at image byte 2)")).isEmpty());
-    QCOMPARE(sim.Finish(), 0);
+    QCOMPARE(sim.WaitForExit(5000), 0);
 }
 
 void TestTargetSim::samplesParseAndDownload_data()
@@ -747,13 +635,13 @@ void TestTargetSim::samplesParseAndDownload()
 
     // The samples download cleanly.
     const QString flashPath = dir.filePath(QStringLiteral("flash.txt"));
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start({"--quiet-ms", "50", "--flash-out", flashPath}));
     Host host;
     QVERIFY(host.Open(sim.device));
     QCOMPARE(host.Play(blocks), QString());
     QVERIFY(!sim.WaitForLine(QStringLiteral("download 1: complete")).isEmpty());
-    QCOMPARE(sim.Finish(), 0);
+    QCOMPARE(sim.WaitForExit(5000), 0);
     QFile flash(flashPath);
     QVERIFY(flash.open(QIODevice::ReadOnly));
     QCOMPARE(flash.readAll(), FlashText(blocks));
@@ -793,17 +681,17 @@ void TestTargetSim::usageErrorsAndTimeout()
         QVERIFY(process.readAllStandardOutput().isEmpty());
     }
 
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start({"--timeout", "0.3"}));
     QCOMPARE(sim.WaitForLine(QStringLiteral("timeout")),
              QStringLiteral("targetsim: timeout: nothing received for 0.3 seconds"));
-    QCOMPARE(sim.Finish(), 3);
-    QVERIFY(sim.AllOutput().endsWith(QLatin1String("targetsim: summary: no download received: 0 bytes received")));
+    QCOMPARE(sim.WaitForExit(5000), 3);
+    QVERIFY(sim.Output().trimmed().endsWith(QLatin1String("targetsim: summary: no download received: 0 bytes received")));
 }
 
 void TestTargetSim::stopSignalPrintsSummary()
 {
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start({}));
     Host host;
     QVERIFY(host.Open(sim.device));
@@ -811,15 +699,15 @@ void TestTargetSim::stopSignalPrintsSummary()
     QCOMPARE(host.Lock(), QString());
     QCOMPARE(host.SendBlocks(six.mid(0, 2)), QString());
     sim.process.terminate();
-    QCOMPARE(sim.Finish(), 0);
+    QCOMPARE(sim.WaitForExit(5000), 0);
     const QString expected = QStringLiteral("targetsim: summary: download 1 in progress: 2 blocks, 3 words, %1 bytes, ")
                                  .arg(ImageSize(six.mid(0, 2)));
-    QVERIFY2(sim.AllOutput().contains(expected), qPrintable(sim.AllOutput()));
+    QVERIFY2(sim.Output().contains(expected), qPrintable(sim.Output()));
 }
 
 void TestTargetSim::echoOnlyWithBaudTime()
 {
-    Sim sim;
+    TargetSimProcess sim;
     QVERIFY(sim.Start({"--echo-only", "--baud-time"}));
     Host host;
     QVERIFY(host.Open(sim.device));
@@ -833,8 +721,8 @@ void TestTargetSim::echoOnlyWithBaudTime()
     // Each round trip takes at least two byte times of 10 bits at 38400 baud.
     QVERIFY(timer.nsecsElapsed() >= 40LL * 2 * 10 * 1000000000LL / 38400);
     sim.process.terminate();
-    QCOMPARE(sim.Finish(), 0);
-    QVERIFY(sim.AllOutput().contains(QLatin1String("targetsim: summary: echo only: 40 bytes echoed")));
+    QCOMPARE(sim.WaitForExit(5000), 0);
+    QVERIFY(sim.Output().contains(QLatin1String("targetsim: summary: echo only: 40 bytes echoed")));
 }
 
 QTEST_GUILESS_MAIN(TestTargetSim)

@@ -1,6 +1,7 @@
 #include "pty.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 
 #include <fcntl.h>
@@ -66,4 +67,43 @@ QByteArray Pty::Read(int count, int timeoutMs) const
 void LetBytesSettle()
 {
     QThread::msleep(50);
+}
+
+bool HostLine::Open(const QString &device)
+{
+    Close();
+    fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    termios tio{};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::cfsetspeed(&tio, B38400);
+    return ::tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+void HostLine::Close()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool HostLine::Send(quint8 byte) const
+{
+    return ::write(fd, &byte, 1) == 1;
+}
+
+bool HostLine::Send(const QByteArray &bytes) const
+{
+    return ::write(fd, bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
+}
+
+int HostLine::Receive(int ms) const
+{
+    pollfd pfd{fd, POLLIN, 0};
+    if (::poll(&pfd, 1, ms) <= 0)
+        return -1;
+    quint8 byte;
+    return ::read(fd, &byte, 1) == 1 ? byte : -2;
 }

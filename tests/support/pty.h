@@ -1,12 +1,13 @@
 #pragma once
-// A pseudo-terminal pair for tests that play the far end of a serial line: the code under
-// test opens the slave side by its device name, the test reads and writes the master side.
-// The test keeps its own descriptor of the slave, in raw mode, so the line settings that
-// the code under test makes can be read back from it.
+// Both ends of serial lines for tests and benchmarks: a pseudo-terminal pair whose far end
+// the test plays, and the host end of a device that something else serves.
 
 #include <QByteArray>
 #include <QString>
 
+// A pseudo-terminal pair: the code under test opens the slave side by its device name, the
+// test reads and writes the master side. The test keeps its own descriptor of the slave,
+// in raw mode, so the line settings that the code under test makes can be read back.
 struct Pty
 {
     int master = -1;
@@ -29,3 +30,22 @@ struct Pty
 
 // Lets the bytes written to a master side pass the terminal layer before anyone looks.
 void LetBytesSettle();
+
+// The host end of a line that a device name gives (targetsim's pseudo-terminal), in raw
+// mode, for tests that play the host byte by byte.
+struct HostLine
+{
+    int fd = -1;
+
+    HostLine() = default;
+    HostLine(const HostLine &) = delete;
+    HostLine &operator=(const HostLine &) = delete;
+    ~HostLine() { Close(); }
+
+    bool Open(const QString &device);
+    void Close();
+    bool Send(quint8 byte) const;
+    bool Send(const QByteArray &bytes) const;
+    // The next byte; -1 when none came within ms, -2 when the line was closed.
+    int Receive(int ms) const;
+};

@@ -62,6 +62,26 @@ public:
         return true;
     }
 
+    // The first line of the output, not returned before, that contains text (any line
+    // when text is empty); empty when none came within ms. Runs the event loop meanwhile.
+    QString WaitForLine(const QString &text, int ms = 5000)
+    {
+        QDeadlineTimer deadline(ms);
+        for (;;) {
+            // The last piece is a line still being written.
+            const QStringList lines = Output().split(QLatin1Char('\n'));
+            while (linesTaken < lines.size() - 1) {
+                const QString line = lines[linesTaken++];
+                if (line.contains(text))
+                    return line;
+            }
+            if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
+                return QString();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            process.waitForReadyRead(10);
+        }
+    }
+
     // Runs the event loop until targetsim has exited; returns its exit code (-1 on a
     // crash or when it did not exit in time).
     int WaitForExit(int ms = 20000)
@@ -128,4 +148,5 @@ public:
 
 private:
     QString output;
+    int linesTaken = 0;
 };
