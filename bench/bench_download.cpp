@@ -52,36 +52,14 @@ Result EngineRun(const QString &dir, bool wireTime)
     return result;
 }
 
-double LoopRun(long bytes, bool wireTime)
-{
-    TargetSimProcess target;
-    QStringList options{"--echo-only", "--timeout", "120"};
-    if (wireTime)
-        options << "--baud-time";
-    if (!target.Start(options))
-        return -1;
-    return PlainLockStepLoop(target.device.toStdString(), bytes);
-}
-
-void Report(const char *what, long bytes, double seconds)
-{
-    std::printf("%-44s %8ld bytes %9.3f s %10.1f bytes/s %8.2f us/byte\n", what, bytes, seconds,
-                bytes / seconds, 1e6 * seconds / bytes);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
-    const int words = argc > 1 ? std::atoi(argv[1]) : 32768;
-
     QTemporaryDir dir;
-    if (!TargetSimProcess::WriteSamples(dir.path(), words)) {
-        std::fprintf(stderr, "cannot write the sample files\n");
+    if (!StartBenchmark(dir.path(), argc, argv))
         return 1;
-    }
 
     // Each figure is the best of a few runs: on a small machine another process can steal
     // the core that the host or the target needs at any moment.
@@ -96,7 +74,8 @@ int main(int argc, char **argv)
         double loopBest = 1e9;
         for (int run = 0; run < runs; ++run) {
             const Result engine = EngineRun(dir.path(), wire == 1);
-            const double loop = engine.seconds < 0 ? -1 : LoopRun(engine.bytes, wire == 1);
+            const QStringList wireTime = wire ? QStringList{"--baud-time"} : QStringList{};
+            const double loop = engine.seconds < 0 ? -1 : PlainLoopRun(engine.bytes, wireTime);
             if (engine.seconds < 0 || loop < 0) {
                 std::fprintf(stderr, "%s run failed\n", engine.seconds < 0 ? "engine" : "plain loop");
                 ++failures;
@@ -109,8 +88,8 @@ int main(int argc, char **argv)
         if (failures)
             break;
         std::printf("best of %d runs each:\n", runs);
-        Report(qPrintable(QString("engine, %1").arg(mode)), bytes, engineBest);
-        Report(qPrintable(QString("plain lock-step loop, %1").arg(mode)), bytes, loopBest);
+        Report(QString("engine, %1").arg(mode), bytes, engineBest);
+        Report(QString("plain lock-step loop, %1").arg(mode), bytes, loopBest);
         std::printf("  engine / plain loop per image byte: %.3f\n", engineBest / loopBest);
         engineTimes[wire] = engineBest;
         loopTimes[wire] = loopBest;

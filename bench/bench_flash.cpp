@@ -82,33 +82,14 @@ FlashResult FlashRun(const QString &dir, int boards, const QStringList &targetOp
     return result;
 }
 
-double LoopRun(long bytes, const QStringList &targetOptions)
-{
-    TargetSimProcess target;
-    if (!target.Start(QStringList{"--echo-only", "--timeout", "120"} + targetOptions))
-        return -1;
-    return PlainLockStepLoop(target.device.toStdString(), bytes);
-}
-
-void Report(const char *what, long bytes, double seconds)
-{
-    std::printf("%-52s %8ld bytes %9.3f s %10.1f bytes/s %8.2f us/byte\n", what, bytes, seconds,
-                bytes / seconds, 1e6 * seconds / bytes);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
-    const int words = argc > 1 ? std::atoi(argv[1]) : 32768;
-
     QTemporaryDir dir;
-    if (!TargetSimProcess::WriteSamples(dir.path(), words)) {
-        std::fprintf(stderr, "cannot write the sample files\n");
+    if (!StartBenchmark(dir.path(), argc, argv))
         return 1;
-    }
 
     // (a) Each figure is the best of a few runs: on a small machine another process can
     // steal the core that the host or the target needs at any moment.
@@ -121,7 +102,7 @@ int main(int argc, char **argv)
         double loopBest = 1e9;
         for (int run = 0; run < runs; ++run) {
             const FlashResult flash = FlashRun(dir.path(), 1, options);
-            const double loop = flash.wall < 0 ? -1 : LoopRun(flash.bytes, options);
+            const double loop = flash.wall < 0 ? -1 : PlainLoopRun(flash.bytes, options);
             if (flash.wall < 0 || loop < 0) {
                 std::fprintf(stderr, "%s run failed\n", flash.wall < 0 ? "orvant-flash" : "plain loop");
                 return 1;
@@ -134,9 +115,9 @@ int main(int argc, char **argv)
             loopBest = std::min(loopBest, loop);
         }
         std::printf("(a) one board, %s, best of %d runs each:\n", mode, runs);
-        Report(qPrintable(QString("orvant-flash, whole run (lock wait included)")), best.bytes, best.wall);
-        Report(qPrintable(QString("orvant-flash, transfer (its summary line)")), best.bytes, best.transfer);
-        Report(qPrintable(QString("plain lock-step loop")), best.bytes, loopBest);
+        Report("orvant-flash, whole run (lock wait included)", best.bytes, best.wall);
+        Report("orvant-flash, transfer (its summary line)", best.bytes, best.transfer);
+        Report("plain lock-step loop", best.bytes, loopBest);
         ratios[wire][0] = best.wall / loopBest;
         ratios[wire][1] = best.transfer / loopBest;
         std::printf("  orvant-flash / plain loop: whole run %.3f, transfer %.3f\n", ratios[wire][0],

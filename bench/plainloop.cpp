@@ -1,8 +1,11 @@
 #include "plainloop.h"
 
 #include "pty.h"
+#include "targetsimprocess.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 double PlainLockStepLoop(const std::string &device, long count)
 {
@@ -17,4 +20,28 @@ double PlainLockStepLoop(const std::string &device, long count)
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return ok ? seconds : -1;
+}
+
+double PlainLoopRun(long bytes, const QStringList &targetOptions)
+{
+    TargetSimProcess target;
+    if (!target.Start(QStringList{"--echo-only", "--timeout", "120"} + targetOptions))
+        return -1;
+    return PlainLockStepLoop(target.device.toStdString(), bytes);
+}
+
+bool StartBenchmark(const QString &dir, int argc, char **argv)
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const int words = argc > 1 ? std::atoi(argv[1]) : 32768;
+    if (TargetSimProcess::WriteSamples(dir, words))
+        return true;
+    std::fprintf(stderr, "cannot write the sample files\n");
+    return false;
+}
+
+void Report(const QString &what, long bytes, double seconds)
+{
+    std::printf("%-52s %8ld bytes %9.3f s %10.1f bytes/s %8.2f us/byte\n", qPrintable(what), bytes,
+                seconds, bytes / seconds, 1e6 * seconds / bytes);
 }

@@ -1,4 +1,8 @@
 #pragma once
+// What both benchmarks measure against, and how they set up and report.
+
+#include <QString>
+#include <QStringList>
 
 #include <string>
 
@@ -6,3 +10,15 @@
 // nothing else in between (no event loop, no toolkit). Returns the seconds that count
 // bytes took, or a negative value when the line failed or an echo differed.
 double PlainLockStepLoop(const std::string &device, long count);
+
+// The plain loop for bytes against targetsim echoing every byte, with more targetsim
+// options (such as --baud-time); negative when it failed.
+double PlainLoopRun(long bytes, const QStringList &targetOptions);
+
+// Line-buffered output, and the sample files of a run in dir: the four support files and
+// sample.hex of the words the command line gives (default 32768, the largest LF240x
+// flash). False, with a message, when they cannot be written.
+bool StartBenchmark(const QString &dir, int argc, char **argv);
+
+// One figure: bytes, seconds, bytes per second and microseconds per byte.
+void Report(const QString &what, long bytes, double seconds);

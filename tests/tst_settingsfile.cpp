@@ -107,15 +107,7 @@ private slots:
         QVERIFY(unreadable.status != ReadStatus::Ok);
     }
 
-    void unreadableFilesAreRefusedAtOnce_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("FIFO") << "fifo" << "not a regular file";
-        QTest::newRow("device") << "device" << "not a regular file";
-        QTest::newRow("folder") << "folder" << "not a regular file";
-        QTest::newRow("17 MiB") << "oversized" << "larger than 16 MiB";
-    }
+    void unreadableFilesAreRefusedAtOnce_data() { AddUnreadableFileRows(); }
 
     void unreadableFilesAreRefusedAtOnce()
     {

@@ -524,19 +524,14 @@ private slots:
         QCOMPARE(form->Combopuerto->currentText(), QString("typed"));
     }
 
-    // A FIFO, a device or a folder as settings file or code file never blocks the window:
-    // it says so in one line.
-    void unreadableFilesNeverBlockTheWindow_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("FIFO") << "fifo";
-        QTest::newRow("device") << "device";
-        QTest::newRow("folder") << "folder";
-    }
+    // A FIFO, a device, a folder or an oversized file as settings file or code file never
+    // blocks the window: it says so in one line.
+    void unreadableFilesNeverBlockTheWindow_data() { AddUnreadableFileRows(); }
 
     void unreadableFilesNeverBlockTheWindow()
     {
         QFETCH(QString, kind);
+        QFETCH(QString, reason);
         const QString odd = UnreadableFile(dir->path(), kind);
         QVERIFY(!odd.isEmpty());
         Watchdog watchdog;
@@ -544,14 +539,16 @@ private slots:
         settings = odd;
         auto form = Start();
         QCOMPARE(LogLines(form->Log().Text()),
-                 QStringList{"---- Cannot read the settings file " + odd + ": not a regular file"});
+                 QStringList{"---- Cannot read the settings file " + odd + ": " + reason});
         settings = path;
 
         // As the code file: Program refuses it before anything is sent.
-        dialog->answers << odd;
+        QVERIFY(QDir().mkpath(dir->filePath("code")));
+        const QString code = UnreadableFile(dir->filePath("code"), kind);
+        dialog->answers << code;
         form->LoadProgram->click();
         form->Program->click();
-        QVERIFY2(form->Log().Text().contains(CRLF + "---- Cannot load " + odd + ": not a regular file"),
+        QVERIFY2(form->Log().Text().contains(CRLF + "---- Cannot load " + code + ": " + reason),
                  qPrintable(form->Log().Text()));
         QVERIFY(form->Program->isEnabled());
     }

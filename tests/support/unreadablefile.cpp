@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTest>
 
 #include <sys/stat.h>
 
@@ -19,4 +20,14 @@ QString UnreadableFile(const QString &folder, const QString &kind)
         && file.resize(17 * 1024 * 1024))
         return path;
     return QString();
+}
+
+void AddUnreadableFileRows()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("FIFO") << "fifo" << "not a regular file";
+    QTest::newRow("device") << "device" << "not a regular file";
+    QTest::newRow("folder") << "folder" << "not a regular file";
+    QTest::newRow("17 MiB") << "oversized" << "larger than 16 MiB";
 }

@@ -7,3 +7,7 @@
 // endless /dev/zero) or "oversized" (a sparse file of 17 MiB), made in folder; empty when
 // it cannot be made.
 QString UnreadableFile(const QString &folder, const QString &kind);
+
+// The rows of a data-driven test over those kinds: columns "kind" and "reason", the
+// reason a reader gives for each.
+void AddUnreadableFileRows();
