@@ -57,9 +57,7 @@ Result EngineRun(const QString &dir, bool wireTime)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    if (!StartBenchmark(dir.path(), argc, argv))
-        return 1;
+    const QString samples = StartBenchmark(argc, argv);
 
     // Each figure is the best of a few runs: on a small machine another process can steal
     // the core that the host or the target needs at any moment.
@@ -73,7 +71,7 @@ int main(int argc, char **argv)
         double engineBest = 1e9;
         double loopBest = 1e9;
         for (int run = 0; run < runs; ++run) {
-            const Result engine = EngineRun(dir.path(), wire == 1);
+            const Result engine = EngineRun(samples, wire == 1);
             const QStringList wireTime = wire ? QStringList{"--baud-time"} : QStringList{};
             const double loop = engine.seconds < 0 ? -1 : PlainLoopRun(engine.bytes, wireTime);
             if (engine.seconds < 0 || loop < 0) {

@@ -87,9 +87,7 @@ FlashResult FlashRun(const QString &dir, int boards, const QStringList &targetOp
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    if (!StartBenchmark(dir.path(), argc, argv))
-        return 1;
+    const QString samples = StartBenchmark(argc, argv);
 
     // (a) Each figure is the best of a few runs: on a small machine another process can
     // steal the core that the host or the target needs at any moment.
@@ -101,7 +99,7 @@ int main(int argc, char **argv)
         FlashResult best;
         double loopBest = 1e9;
         for (int run = 0; run < runs; ++run) {
-            const FlashResult flash = FlashRun(dir.path(), 1, options);
+            const FlashResult flash = FlashRun(samples, 1, options);
             const double loop = flash.wall < 0 ? -1 : PlainLoopRun(flash.bytes, options);
             if (flash.wall < 0 || loop < 0) {
                 std::fprintf(stderr, "%s run failed\n", flash.wall < 0 ? "orvant-flash" : "plain loop");
@@ -128,8 +126,8 @@ int main(int argc, char **argv)
     const QStringList sleeping{"--baud-time=sleep"};
     FlashResult one, four;
     for (int run = 0; run < 2; ++run) {
-        const FlashResult a = FlashRun(dir.path(), 1, sleeping);
-        const FlashResult b = FlashRun(dir.path(), 4, sleeping);
+        const FlashResult a = FlashRun(samples, 1, sleeping);
+        const FlashResult b = FlashRun(samples, 4, sleeping);
         if (a.wall < 0 || b.wall < 0) {
             std::fprintf(stderr, "%s run failed\n", a.wall < 0 ? "one-board" : "four-board");
             return 1;

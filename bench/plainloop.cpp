@@ -3,6 +3,8 @@
 #include "pty.h"
 #include "targetsimprocess.h"
 
+#include <QTemporaryDir>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,14 +32,15 @@ double PlainLoopRun(long bytes, const QStringList &targetOptions)
     return PlainLockStepLoop(target.device.toStdString(), bytes);
 }
 
-bool StartBenchmark(const QString &dir, int argc, char **argv)
+QString StartBenchmark(int argc, char **argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    static QTemporaryDir dir;
     const int words = argc > 1 ? std::atoi(argv[1]) : 32768;
-    if (TargetSimProcess::WriteSamples(dir, words))
-        return true;
+    if (dir.isValid() && TargetSimProcess::WriteSamples(dir.path(), words))
+        return dir.path();
     std::fprintf(stderr, "cannot write the sample files\n");
-    return false;
+    std::exit(1);
 }
 
 void Report(const QString &what, long bytes, double seconds)

@@ -15,10 +15,11 @@ double PlainLockStepLoop(const std::string &device, long count);
 // options (such as --baud-time); negative when it failed.
 double PlainLoopRun(long bytes, const QStringList &targetOptions);
 
-// Line-buffered output, and the sample files of a run in dir: the four support files and
+// Line-buffered output, and the sample files of a run: the four support files and
 // sample.hex of the words the command line gives (default 32768, the largest LF240x
-// flash). False, with a message, when they cannot be written.
-bool StartBenchmark(const QString &dir, int argc, char **argv);
+// flash), in a temporary folder that lasts as long as the program. Returns that folder;
+// ends the program with status 1 and a message when the files cannot be written.
+QString StartBenchmark(int argc, char **argv);
 
 // One figure: bytes, seconds, bytes per second and microseconds per byte.
 void Report(const QString &what, long bytes, double seconds);

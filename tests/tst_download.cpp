@@ -113,33 +113,23 @@ private slots:
         QCOMPARE(Download::ElapsedText(9.99999), " 9.999");
     }
 
-    void progressText_data()
-    {
-        QTest::addColumn<int>("echoed");
-        QTest::addColumn<int>("total");
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<bool>("withRate");
-        QTest::addColumn<QString>("text");
-        const QString dot = QStringLiteral(" \u00B7 ");
-        QTest::newRow("nothing yet") << 0 << 66508 << 0.0 << false
-                                     << "0 %" + dot + "0 of 66,508 bytes";
-        QTest::newRow("time left rounded up") << 28611 << 66508 << 17.4 << false
-                                              << "43 %" + dot + "28,611 of 66,508 bytes" + dot + "24 s left";
-        QTest::newRow("with the rate") << 28611 << 66508 << 17.4 << true
-                                       << "43 %" + dot + "28,611 of 66,508 bytes" + dot + "1,644 B/s"
-                                              + dot + "24 s left";
-        QTest::newRow("all through") << 66508 << 66508 << 40.4 << false
-                                     << "100 %" + dot + "66,508 of 66,508 bytes";
-    }
-
     void progressText()
     {
-        QFETCH(int, echoed);
-        QFETCH(int, total);
-        QFETCH(double, seconds);
-        QFETCH(bool, withRate);
-        QFETCH(QString, text);
-        QCOMPARE(Download::ProgressText(echoed, total, seconds, withRate), text);
+        const QString dot = QStringLiteral(" \u00B7 ");
+        const struct {
+            int echoed;
+            double seconds;
+            bool withRate;
+            QString text;
+        } rows[] = {
+            {0, 0.0, false, "0 %" + dot + "0 of 66,508 bytes"},
+            // The time left is rounded up.
+            {28611, 17.4, false, "43 %" + dot + "28,611 of 66,508 bytes" + dot + "24 s left"},
+            {28611, 17.4, true, "43 %" + dot + "28,611 of 66,508 bytes" + dot + "1,644 B/s" + dot + "24 s left"},
+            {66508, 40.4, false, "100 %" + dot + "66,508 of 66,508 bytes"},
+        };
+        for (const auto &row : rows)
+            QCOMPARE(Download::ProgressText(row.echoed, 66508, row.seconds, row.withRate), row.text);
     }
 
     void workedDownloadOfSixBlocks()
@@ -197,21 +187,16 @@ private slots:
                                             + Completed()));
     }
 
-    void lockOnTheFirstAndOnTheLastAttempt_data()
-    {
-        QTest::addColumn<int>("attempt");
-        QTest::newRow("first") << 1;
-        QTest::newRow("31st") << 31;
-    }
-
     void lockOnTheFirstAndOnTheLastAttempt()
     {
-        QFETCH(int, attempt);
         WriteSmallFiles(1);
-        StartTarget({"--lock-after", QString::number(attempt)});
-        engine->download.StartDownload(dir.path(), code);
-        VerifyComplete();
-        QCOMPARE(engine->Protocol(), Locked(attempt) + FirstFive() + Completed());
+        for (const int attempt : {1, 31}) {
+            StartTarget({"--lock-after", QString::number(attempt)});
+            engine->enabling.clear();
+            engine->download.StartDownload(dir.path(), code);
+            VerifyComplete();
+            QCOMPARE(engine->Protocol(), Locked(attempt) + FirstFive() + Completed());
+        }
     }
 
     void noLockAfter31Attempts()
@@ -266,24 +251,19 @@ private slots:
         QCOMPARE(engine->enabling, QList<bool>({false}));
     }
 
-    void nonZeroReplyInTheClosingExchange_data()
-    {
-        QTest::addColumn<int>("zero");
-        QTest::newRow("first closing zero") << 1;
-        QTest::newRow("second closing zero") << 2;
-    }
-
     void nonZeroReplyInTheClosingExchange()
     {
-        QFETCH(int, zero);
         WriteSmallFiles(2);
-        StartTarget({"--bad-close", QString::number(zero)});
-        engine->download.StartDownload(dir.path(), code);
-        // The block number shown lies past the last block.
-        VerifyStoppedAfterInjectedFailure(Programing(5) + CRLF + CRLF
-                                          + "------ Did Not receive Acknowledge for Algo/Block "
-                                          + QString::number(5 + zero) + " Exiting");
-        QCOMPARE(engine->enabling, QList<bool>({false}));
+        for (const int zero : {1, 2}) {
+            StartTarget({"--bad-close", QString::number(zero)});
+            engine->enabling.clear();
+            engine->download.StartDownload(dir.path(), code);
+            // The block number shown lies past the last block.
+            VerifyStoppedAfterInjectedFailure(Programing(5) + CRLF + CRLF
+                                              + "------ Did Not receive Acknowledge for Algo/Block "
+                                              + QString::number(5 + zero) + " Exiting");
+            QCOMPARE(engine->enabling, QList<bool>({false}));
+        }
     }
 
     // A right answer that comes late after a failure resumes nothing: the failure is

@@ -36,9 +36,10 @@ class TestLoader : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-    std::unique_ptr<StatusLog> log;
+    // The log and the image start empty for each test; the files lie in one folder.
+    StatusLog log;
     std::unique_ptr<DownloadImage> image;
+    QTemporaryDir dir;
 
     QString Write(const QString &name, const QByteArray &content)
     {
@@ -73,7 +74,7 @@ private:
 private slots:
     void init()
     {
-        log = std::make_unique<StatusLog>();
+        log = StatusLog();
         image = std::make_unique<DownloadImage>();
     }
 
@@ -81,7 +82,7 @@ private slots:
     {
         const QStringList data = WordLines(Words(200, quint16(0x1234)));
         const QString path = Write("worked.hex", OneSegment(200, "0040", data));
-        QVERIFY(image->LoadHexFile(path, false, *log));
+        QVERIFY(image->LoadHexFile(path, false, log));
 
         QCOMPARE(image->BlockNum, 2);
         QCOMPARE(image->ImagePos, 408);
@@ -92,7 +93,7 @@ private slots:
         QCOMPARE(Bytes(4, 388), WordBytes(data.mid(0, 192)));
         QCOMPARE(Bytes(388, 392), QByteArray::fromHex("00010700"));
         QCOMPARE(Bytes(392, 408), WordBytes(data.mid(192)));
-        QCOMPARE(log->Text(), CRLF + "------ Opened " + path + CRLF + "Len = C8" + CRLF
+        QCOMPARE(log.Text(), CRLF + "------ Opened " + path + CRLF + "Len = C8" + CRLF
                                   + "Dest Addr = 40" + CRLF + "Done with " + path
                                   + ". Read '0000' from file ");
     }
@@ -101,7 +102,7 @@ private slots:
     {
         const QStringList data = WordLines(Words(200, quint16(7)));
         const QString path = Write("worked.hex", OneSegment(200, "0040", data));
-        QVERIFY(image->LoadHexFile(path, true, *log));
+        QVERIFY(image->LoadHexFile(path, true, log));
         QCOMPARE(image->BlockNum, 1);
         QCOMPARE(image->BlockEnds[0], 404);
         QCOMPARE(image->ImagePos, 404);
@@ -112,9 +113,9 @@ private slots:
     void byteOrderOfWordsAndAddresses()
     {
         const QString path = Write("order.hex", OneSegment(2, "8000", {"ABCD", "8001"}));
-        QVERIFY(image->LoadHexFile(path, false, *log));
+        QVERIFY(image->LoadHexFile(path, false, log));
         QCOMPARE(Bytes(0, 8), QByteArray::fromHex("00800100CDAB0180"));
-        QVERIFY(log->Text().contains(CRLF + "Dest Addr = 8000" + CRLF));
+        QVERIFY(log.Text().contains(CRLF + "Dest Addr = 8000" + CRLF));
     }
 
     void segmentsCutAt192Words_data()
@@ -142,8 +143,8 @@ private slots:
         // A second file follows directly after the blocks of the first.
         const QString first = Write("seg.hex", OneSegment(length, "0040", data));
         const QString second = Write("next.hex", OneSegment(1, "0500", {"BEEF"}));
-        QVERIFY(image->LoadHexFile(first, split, *log));
-        QVERIFY(image->LoadHexFile(second, split, *log));
+        QVERIFY(image->LoadHexFile(first, split, log));
+        QVERIFY(image->LoadHexFile(second, split, log));
 
         QCOMPARE(image->BlockNum, int(ends.size()) + 1);
         QByteArray stored;
@@ -163,8 +164,8 @@ private slots:
         const QStringList lines{"0000", "0002", "0100", "FFFF", "1111", "2222",
                                 "0001", "0200", "xx", "3333", "0", "end"};
         const QString path = Write("two.hex", lines);
-        QVERIFY(image->LoadHexFile(path, false, *log));
-        QCOMPARE(log->Text(), CRLF + "------ Opened " + path + CRLF + "Len = 2" + CRLF
+        QVERIFY(image->LoadHexFile(path, false, log));
+        QCOMPARE(log.Text(), CRLF + "------ Opened " + path + CRLF + "Len = 2" + CRLF
                                   + "Dest Addr = 100" + CRLF + "---- Next Seg." + CRLF
                                   + "Len = 1" + CRLF + "Dest Addr = 200" + CRLF + "Done with "
                                   + path + ". Read 'end' from file ");
@@ -180,10 +181,10 @@ private slots:
         const QStringList lines{"0000", "0000", "0300", "0000", "0001", "0400", "0000",
                                 "4242", "0000", "fin"};
         const QString path = Write("zero.hex", lines);
-        QVERIFY(image->LoadHexFile(path, false, *log));
+        QVERIFY(image->LoadHexFile(path, false, log));
         QCOMPARE(image->BlockNum, 1);
         QCOMPARE(Bytes(0, 6), QByteArray::fromHex("000400004242"));
-        QVERIFY(log->Text().contains("Dest Addr = 300" + CRLF + "---- Next Seg."));
+        QVERIFY(log.Text().contains("Dest Addr = 300" + CRLF + "---- Next Seg."));
     }
 
     void emptyLinesReadAsZero()
@@ -192,10 +193,10 @@ private slots:
         // segments.
         const QStringList lines{"", "3", "40", "", "1111", "", "2222", "", "closing"};
         const QString path = Write("empty.hex", lines);
-        QVERIFY(image->LoadHexFile(path, false, *log));
+        QVERIFY(image->LoadHexFile(path, false, log));
         QCOMPARE(image->BlockNum, 1);
         QCOMPARE(Bytes(0, 10), QByteArray::fromHex("40000200111100002222"));
-        QVERIFY(log->Text().endsWith(". Read 'closing' from file "));
+        QVERIFY(log.Text().endsWith(". Read 'closing' from file "));
     }
 
     void closingLineShownUnchangedAndNothingAfterItRead()
@@ -203,17 +204,17 @@ private slots:
         const QStringList lines = OneSegment(1, "40", {"1"}, "Kernel v2, built 12345678")
                                 + QStringList{"123456789", "garbage"};
         const QString path = Write("closing.hex", lines);
-        QVERIFY(image->LoadHexFile(path, true, *log));
-        QVERIFY(log->Text().endsWith(". Read 'Kernel v2, built 12345678' from file "));
+        QVERIFY(image->LoadHexFile(path, true, log));
+        QVERIFY(log.Text().endsWith(". Read 'Kernel v2, built 12345678' from file "));
     }
 
     void blanksTabsAndEveryLineEnd()
     {
         const QByteArray content = "0\r\n \t2\n 0040 \r0000\r\n\tabcd\t\n 0012 \t\r0\r\nlast";
         const QString path = Write("ends.hex", content);
-        QVERIFY(image->LoadHexFile(path, false, *log));
+        QVERIFY(image->LoadHexFile(path, false, log));
         QCOMPARE(Bytes(0, 8), QByteArray::fromHex("40000100CDAB1200"));
-        QVERIFY(log->Text().endsWith(". Read 'last' from file "));
+        QVERIFY(log.Text().endsWith(". Read 'last' from file "));
     }
 
     void freeTextLinesAreNotConvertedAndBlankWordsReadZero()
@@ -221,9 +222,9 @@ private slots:
         // Line 1, the line after an address and the closing line are never words.
         const QStringList lines{"12345 Kernel", "2", "40", "12G4 -1", " \t", "7", "0", "x0045"};
         const QString path = Write("free.hex", lines);
-        QVERIFY(image->LoadHexFile(path, false, *log));
+        QVERIFY(image->LoadHexFile(path, false, log));
         QCOMPARE(Bytes(0, 8), QByteArray::fromHex("4000010000000700"));
-        QVERIFY(log->Text().endsWith(". Read 'x0045' from file "));
+        QVERIFY(log.Text().endsWith(". Read 'x0045' from file "));
     }
 
     void unloadableInputs_data()
@@ -309,10 +310,10 @@ private slots:
         QFETCH(QString, reason);
         // A whole file loaded before stays; the failed file leaves no block behind.
         const QString good = Write("good.hex", OneSegment(2, "10", {"AAAA", "BBBB"}));
-        QVERIFY(image->LoadHexFile(good, true, *log));
+        QVERIFY(image->LoadHexFile(good, true, log));
         const QString path = Write("bad.hex", content);
-        QVERIFY(!image->LoadHexFile(path, split, *log));
-        QCOMPARE(log->Text().split(CRLF).last(), "---- Cannot load " + path + ": " + reason);
+        QVERIFY(!image->LoadHexFile(path, split, log));
+        QCOMPARE(log.Text().split(CRLF).last(), "---- Cannot load " + path + ": " + reason);
         QCOMPARE(image->BlockNum, 1);
         QCOMPARE(image->ImagePos, 8);
         QCOMPARE(image->ImageEnd, 8);
@@ -321,8 +322,8 @@ private slots:
     void missingFileCannotBeLoaded()
     {
         const QString path = dir.filePath("nowhere.hex");
-        QVERIFY(!image->LoadHexFile(path, false, *log));
-        QCOMPARE(log->Text(), CRLF + "---- Cannot load " + path + ": No such file or directory");
+        QVERIFY(!image->LoadHexFile(path, false, log));
+        QCOMPARE(log.Text(), CRLF + "---- Cannot load " + path + ": No such file or directory");
         QCOMPARE(image->BlockNum, 0);
     }
 
@@ -332,13 +333,10 @@ private slots:
     {
         QFETCH(QString, kind);
         QFETCH(QString, reason);
+        Watchdog watchdog;
         const QString path = UnreadableFile(dir.path(), kind);
-        QVERIFY(!path.isEmpty());
-        {
-            Watchdog watchdog;
-            QVERIFY(!image->LoadHexFile(path, false, *log));
-        }
-        QCOMPARE(log->Text(), CRLF + "---- Cannot load " + path + ": " + reason);
+        QVERIFY(!path.isEmpty() && !image->LoadHexFile(path, false, log));
+        QCOMPARE(log.Text(), CRLF + "---- Cannot load " + path + ": " + reason);
         QCOMPARE(image->BlockNum, 0);
     }
 
@@ -355,7 +353,7 @@ private slots:
         // Leftovers of an earlier, longer image do not matter.
         image->BlockNum = 9;
         image->ImagePos = image->ImageEnd = 5000;
-        QVERIFY(image->AssembleImage(app.path(), code, *log));
+        QVERIFY(image->AssembleImage(app.path(), code, log));
 
         QCOMPARE(image->LastBlock, 6);
         QCOMPARE(image->ImagePos, 0);
@@ -365,7 +363,7 @@ private slots:
         QCOMPARE(image->BlockEnds[6], supportBytes + 388 + 388 + 36);
         QCOMPARE(image->ImageLength(), image->BlockEnds[image->LastBlock]);
         QStringList opened;
-        for (const QString &line : log->Text().split(CRLF))
+        for (const QString &line : log.Text().split(CRLF))
             if (line.startsWith("------ Opened "))
                 opened << line.mid(14);
         QStringList expected;
@@ -399,9 +397,9 @@ private slots:
             f.write(i == 0 ? content : FileBytes(OneSegment(1, "0", WordLines(Words(1)))));
         }
         const QString code = Write("code.hex", OneSegment(4, "100", WordLines(Words(4))));
-        QVERIFY(!image->AssembleImage(app.path(), code, *log));
+        QVERIFY(!image->AssembleImage(app.path(), code, log));
         QCOMPARE(image->LastBlock, -1);
-        QCOMPARE(log->Text().split(CRLF).last(),
+        QCOMPARE(log.Text().split(CRLF).last(),
                  "---- Cannot load " + app.filePath(SupportFileNames[0]) + ": " + reason);
     }
 
@@ -409,11 +407,11 @@ private slots:
     {
         QTemporaryDir app;
         const QString code = Write("code.hex", OneSegment(4, "100", WordLines(Words(4))));
-        QVERIFY(!image->AssembleImage(app.path(), code, *log));
+        QVERIFY(!image->AssembleImage(app.path(), code, log));
         QCOMPARE(image->LastBlock, -1);
         QCOMPARE(image->BlockTotal(), 0);
         QCOMPARE(image->ImageLength(), 0);
-        QVERIFY(log->Text().endsWith("krnl24xx.hex: No such file or directory"));
+        QVERIFY(log.Text().endsWith("krnl24xx.hex: No such file or directory"));
     }
 };
 

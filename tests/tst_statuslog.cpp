@@ -9,6 +9,8 @@
 #include <QTextCursor>
 #include <QtTest>
 
+#include <memory>
+
 class TestStatusLog : public QObject
 {
     Q_OBJECT
@@ -26,24 +28,25 @@ private slots:
     void newestTextIsKeptInView();
 
 private:
-    QPlainTextEdit *box = nullptr;
-    LogBox *sink = nullptr;
-    StatusLog *log = nullptr;
+    // A fresh box, its sink and the log for each test.
+    std::unique_ptr<QPlainTextEdit> box;
+    std::unique_ptr<LogBox> sink;
+    StatusLog log;
 };
 
 void TestStatusLog::init()
 {
-    box = new QPlainTextEdit;
-    sink = new LogBox(box);
-    log = new StatusLog;
-    log->SetSink(sink);
+    box = std::make_unique<QPlainTextEdit>();
+    sink = std::make_unique<LogBox>(box.get());
+    log = StatusLog();
+    log.SetSink(sink.get());
 }
 
 void TestStatusLog::cleanup()
 {
-    delete log;
-    delete sink;
-    delete box;
+    log.SetSink(nullptr);
+    sink.reset();
+    box.reset();
 }
 
 // Each row: a script of operations, 'L' for LogLine and 'A' for LogAppend followed by
@@ -75,14 +78,14 @@ void TestStatusLog::linesAndAppends()
     QFETCH(QString, expected);
 
     box->setPlainText("left over");
-    log->ClearLog();
+    log.ClearLog();
     for (const QString &step : std::as_const(steps)) {
         if (step.startsWith('L'))
-            log->LogLine(step.mid(1));
+            log.LogLine(step.mid(1));
         else
-            log->LogAppend(step.mid(1));
+            log.LogAppend(step.mid(1));
     }
-    QCOMPARE(log->Text(), expected);
+    QCOMPARE(log.Text(), expected);
     QCOMPARE(sink->Shown(), expected);
     // CR LF is one line break in the box, not two.
     QCOMPARE(box->blockCount(), expected.count("\r\n") + 1);
@@ -90,13 +93,13 @@ void TestStatusLog::linesAndAppends()
 
 void TestStatusLog::clearEmptiesEverything()
 {
-    log->LogLine("a");
-    log->LogLine("b");
-    log->ClearLog();
-    QCOMPARE(log->Text(), QString());
+    log.LogLine("a");
+    log.LogLine("b");
+    log.ClearLog();
+    QCOMPARE(log.Text(), QString());
     QCOMPARE(sink->Shown(), QString());
-    log->LogLine("c");
-    QCOMPARE(log->Text(), QString("\r\nc"));
+    log.LogLine("c");
+    QCOMPARE(log.Text(), QString("\r\nc"));
 }
 
 void TestStatusLog::operatorCursorAndSelectionStayPut_data()
@@ -117,9 +120,9 @@ void TestStatusLog::operatorCursorAndSelectionStayPut()
     QFETCH(int, anchor);
     QFETCH(int, position);
 
-    log->LogLine("first line");
-    log->LogLine("second line");
-    log->LogLine("third");
+    log.LogLine("first line");
+    log.LogLine("second line");
+    log.LogLine("third");
 
     QTextCursor operatorCursor(box->document());
     operatorCursor.setPosition(anchor);
@@ -127,10 +130,10 @@ void TestStatusLog::operatorCursorAndSelectionStayPut()
     box->setTextCursor(operatorCursor);
     const QString selected = box->textCursor().selectedText();
 
-    log->LogLine("fourth");
-    log->LogAppend("=");
+    log.LogLine("fourth");
+    log.LogAppend("=");
 
-    QCOMPARE(log->Text(), QString("\r\nfirst line\r\nsecond line\r\nthird\r\nfourth="));
+    QCOMPARE(log.Text(), QString("\r\nfirst line\r\nsecond line\r\nthird\r\nfourth="));
     QCOMPARE(box->textCursor().anchor(), anchor);
     QCOMPARE(box->textCursor().position(), position);
     QCOMPARE(box->textCursor().selectedText(), selected);
@@ -139,23 +142,23 @@ void TestStatusLog::operatorCursorAndSelectionStayPut()
 void TestStatusLog::typedTextStaysUntilClear()
 {
     box->show();
-    QVERIFY(QTest::qWaitForWindowExposed(box));
+    QVERIFY(QTest::qWaitForWindowExposed(box.get()));
 
-    log->LogLine("------ Downloading Kernel ");
+    log.LogLine("------ Downloading Kernel ");
     box->moveCursor(QTextCursor::End);
-    QTest::keyClicks(box, " typed");
-    log->LogLine("next");
+    QTest::keyClicks(box.get(), " typed");
+    log.LogLine("next");
     QCOMPARE(sink->Shown(), QString("\r\n------ Downloading Kernel  typed\r\nnext"));
 
     // Typing in the middle of the log does not draw the log's lines there.
     box->moveCursor(QTextCursor::Start);
-    QTest::keyClicks(box, "x");
-    log->LogLine("last");
+    QTest::keyClicks(box.get(), "x");
+    log.LogLine("last");
     QCOMPARE(sink->Shown(), QString("x\r\n------ Downloading Kernel  typed\r\nnext\r\nlast"));
     // What the operator typed is shown, never taken as the program's own text.
-    QCOMPARE(log->Text(), QString("\r\n------ Downloading Kernel \r\nnext\r\nlast"));
+    QCOMPARE(log.Text(), QString("\r\n------ Downloading Kernel \r\nnext\r\nlast"));
 
-    log->ClearLog();
+    log.ClearLog();
     QCOMPARE(sink->Shown(), QString());
 }
 
@@ -163,19 +166,19 @@ void TestStatusLog::newestTextIsKeptInView()
 {
     box->resize(200, 80);
     box->show();
-    QVERIFY(QTest::qWaitForWindowExposed(box));
+    QVERIFY(QTest::qWaitForWindowExposed(box.get()));
 
     QScrollBar *bar = box->verticalScrollBar();
     for (int i = 0; i < 200; ++i)
-        log->LogLine(QString("---- line %1").arg(i));
+        log.LogLine(QString("---- line %1").arg(i));
     QVERIFY(bar->maximum() > 0);
     QCOMPARE(bar->value(), bar->maximum());
 
     // The operator scrolls back; the next message brings the newest text into view again.
     bar->setValue(0);
-    log->LogLine("---- newest");
+    log.LogLine("---- newest");
     QCOMPARE(bar->value(), bar->maximum());
-    log->LogAppend("=");
+    log.LogAppend("=");
     QCOMPARE(bar->value(), bar->maximum());
     // Also while the operator holds a selection that reaches the end.
     QTextCursor selection(box->document());
@@ -183,7 +186,7 @@ void TestStatusLog::newestTextIsKeptInView()
     selection.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     box->setTextCursor(selection);
     bar->setValue(0);
-    log->LogLine("---- after selection");
+    log.LogLine("---- after selection");
     QCOMPARE(bar->value(), bar->maximum());
     QCoreApplication::processEvents();
     QCOMPARE(bar->value(), bar->maximum());

@@ -73,15 +73,17 @@ inline void CheckPlaces(QWidget *form, std::initializer_list<Placed> controls)
 // The controls both windows have at the same places.
 inline void CheckSharedPlaces(FormBase *form)
 {
-    CheckPlaces(form, {
-        {form->Label2, "Label2", {120, 360, 2895, 255}},
-        {form->fileText, "fileText", {120, 720, 8775, 285}},
-        {form->ComPort, "ComPort", {120, 1200, 1455, 255}},
-        {form->Combopuerto, "Combopuerto", {120, 1560, 1575, 315}},
-        {form->DownloadProgress, "DownloadProgress", {1800, 1560, 7095, 315}},
-        {form->Label1, "Label1", {120, 2040, 2535, 495}},
-        {form->txtInfo, "txtInfo", {120, 2400, 8775, 1935}},
-    });
+    QWidget *const members[] = {form->Label2,           form->fileText, form->ComPort,
+                                form->Combopuerto,      form->Label1,   form->txtInfo,
+                                form->DownloadProgress};
+    const QList<std::pair<const char *, QRect>> places = {
+        {"Label2", {120, 360, 2895, 255}},      {"fileText", {120, 720, 8775, 285}},
+        {"ComPort", {120, 1200, 1455, 255}},    {"Combopuerto", {120, 1560, 1575, 315}},
+        {"Label1", {120, 2040, 2535, 495}},     {"txtInfo", {120, 2400, 8775, 1935}},
+        {"DownloadProgress", {1800, 1560, 7095, 315}},
+    };
+    for (int i = 0; i < places.size(); ++i)
+        CheckPlaces(form, {{members[i], places[i].first, places[i].second}});
 }
 
 // Picks a device from the port box's list, as the operator does with the mouse.
