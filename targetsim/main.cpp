@@ -95,8 +95,8 @@ private:
     int Finish(int code);
     int HandleByte(std::uint8_t byte, Clock::time_point arrival);
     void Reply(int byte, Clock::time_point arrival);
-    int EndSession(Clock::time_point now);
-    int EndHangup(Clock::time_point now);
+    int EndSession();
+    int EndHangup();
     void SendLateReply();
     bool WriteFlash();
     std::string Stats(Clock::time_point end) const;
@@ -228,9 +228,8 @@ void Simulator::SendLateReply()
 }
 
 // The quiet period after a download is over: report it and go on with the next one.
-int Simulator::EndSession(Clock::time_point now)
+int Simulator::EndSession()
 {
-    (void)now;
     if (complete) {
         if (!opt.flashOut.empty() && !WriteFlash())
             return Finish(ExitSystem);
@@ -255,9 +254,8 @@ int Simulator::EndSession(Clock::time_point now)
 // The host has answered the echo after --hangup-after (or did not in time): pull the
 // cable, and lay a new one when more downloads are to come. Returns an exit code, or
 // LineReplaced to go on.
-int Simulator::EndHangup(Clock::time_point now)
+int Simulator::EndHangup()
 {
-    (void)now;
     line.Close();
     lastSummary = "download " + std::to_string(download) + " failure injected: " + Stats(sessionEnd);
     Print("download %ld: failure injected (%s)", download, target->Failure().c_str());
@@ -308,7 +306,7 @@ int Simulator::HandleByte(std::uint8_t byte, Clock::time_point arrival)
             return -1;
         }
         if (opt.quietMs == 0)
-            return EndSession(arrival);
+            return EndSession();
         return -1;
     case Target::Event::Hangup:
         sessionEnd = arrival;
@@ -316,7 +314,7 @@ int Simulator::HandleByte(std::uint8_t byte, Clock::time_point arrival)
         modeDeadline = arrival + Ms(std::max(opt.quietMs, MinHangupWaitMs));
         return -1;
     case Target::Event::CloseLine:
-        return EndHangup(arrival);
+        return EndHangup();
     }
     return -1;
 }
@@ -398,9 +396,9 @@ int Simulator::Run()
         if (lateReply >= 0 && now >= lateReplyAt)
             SendLateReply();
         if (mode == Mode::Quiet && now >= modeDeadline) {
-            code = EndSession(now);
+            code = EndSession();
         } else if (mode == Mode::HangupWait && now >= modeDeadline) {
-            code = EndHangup(now);
+            code = EndHangup();
         } else if (mode == Mode::Receiving && target->InLockWait()
                    && target->CarriageReturns() > 0
                    && now >= lastInput + Ms(std::max(opt.quietMs, MinLockQuietMs))
@@ -408,7 +406,7 @@ int Simulator::Run()
             // The host has given up its lock wait; the quiet period is already over.
             complete = false;
             sessionEnd = lastInput;
-            code = EndSession(now);
+            code = EndSession();
         } else if (opt.timeout > 0 && now >= timeoutAt) {
             Print("timeout: nothing received for %g seconds", opt.timeout);
             return Finish(ExitTimeout);
