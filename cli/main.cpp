@@ -32,8 +32,7 @@ constexpr int ExitNotBuilt = 2;
 constexpr double DefaultStallSeconds = 60;
 constexpr double BaudRate = 38400;
 constexpr double BitsPerByte = 10;
-// Blocks 0 to 4 follow each other without a handshake.
-constexpr int NamedBlocks = 5;
+constexpr int NamedBlocks = Download::NamedBlocks;
 
 const char *const HelpText =
     "usage: orvant-flash -p PORT [-p PORT ...] [options] CODE_FILE\n"

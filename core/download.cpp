@@ -17,7 +17,6 @@ constexpr int LockPauseMs = 100;
 constexpr quint8 LockByte = 0xAA;
 constexpr quint8 EndMark = 0xEE;
 constexpr quint8 CarriageReturn = 0x0D;
-constexpr int NamedBlocks = 5;
 } // namespace
 
 Download::Download(DownloadImage &image, StatusLog &log, DownloadPort &port,

@@ -47,6 +47,10 @@ public:
         Stopped,         // ended from outside (window closed, stall, interruption)
     };
 
+    // Blocks 0 to 4 (the kernel, the three algorithms and the first block of the code)
+    // follow each other without a handshake, and an image needs at least that many.
+    static constexpr int NamedBlocks = 5;
+
     Download(DownloadImage &image, StatusLog &log, DownloadPort &port, DownloadControls &controls,
              QObject *parent = nullptr);
 
