@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QStandardPaths>
 #include <QToolButton>
 
 using FormParts::TwipsRect;
@@ -77,16 +76,6 @@ FormBase::FormBase(const QString &settingsPath, FileDialog *dialog, const QStrin
     const auto changePort = [this] { link->ChangePort(Combopuerto->currentText()); };
     connect(Combopuerto, qOverload<int>(&QComboBox::activated), this, changePort);
     connect(Combopuerto->lineEdit(), &QLineEdit::returnPressed, this, changePort);
-}
-
-QString FormBase::SettingsPath(const char *fileName)
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("C:\\") + QLatin1String(fileName);
-#else
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QLatin1Char('/') + QLatin1String(fileName);
-#endif
 }
 
 FormBase::~FormBase()
