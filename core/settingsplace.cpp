@@ -53,8 +53,9 @@ bool CanWrite(const QString &path)
         return false;
     if (!info.exists())
         return true;
+    // The read-only attribute first: on Windows it bars writing even to an administrator.
     QFile file(path);
-    return info.isFile() && file.open(QIODevice::ReadWrite);
+    return info.isFile() && info.isWritable() && file.open(QIODevice::ReadWrite);
 }
 
 QString ForProgram(const QString &fileName)

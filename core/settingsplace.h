@@ -20,7 +20,7 @@ QString Settle(const QString &fixedPath, bool fixedWritable, const QString &user
 
 // Whether the settings file at path can be written: a new file can be made in its folder
 // (a save writes a temporary file there and renames it over the old one) and a file already
-// there can be opened for writing.
+// there is not read-only and can be opened for writing.
 bool CanWrite(const QString &path);
 
 // The settings file named fileName for this program on this system; call after the

@@ -15,6 +15,18 @@ cache="${ORVANT_WINDOWS_CACHE:-$HOME/.cache/orvant-windows}"
 triple=x86_64-w64-mingw32
 jobs="$(nproc 2>/dev/null || echo 2)"
 
+# What the build needs, and the Debian package that brings it (./run.sh windows installs them).
+missing=()
+for need in x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix cmake:cmake \
+            ninja:ninja-build dpkg-source:dpkg-dev makensis:nsis zip:zip \
+            /usr/lib/qt6/libexec/moc:qt6-base-dev-tools; do
+  command -v "${need%%:*}" >/dev/null || missing+=("${need#*:}")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "build-release: missing ${missing[*]} (apt-get install ${missing[*]}, or ./run.sh windows)" >&2
+  exit 1
+fi
+
 "$here/build-qt.sh" "$cache"
 qt="$cache/qt"
 
