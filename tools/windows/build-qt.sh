@@ -79,7 +79,7 @@ cmake -S "$qtbase_src" -B "$cache/build-qtbase" -G Ninja \
   -DFEATURE_system_zlib=OFF -DFEATURE_system_libpng=OFF -DFEATURE_system_libjpeg=OFF \
   -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_pcre2=OFF \
   -DFEATURE_system_doubleconversion=OFF -DFEATURE_fontconfig=OFF -DFEATURE_icu=OFF \
-  -DFEATURE_openssl=OFF -DFEATURE_sql_sqlite=OFF \
+  -DFEATURE_openssl=OFF -DFEATURE_sql_sqlite=OFF -DFEATURE_direct2d=OFF \
   >"$cache/qtbase-configure.log" 2>&1 \
   || { tail -40 "$cache/qtbase-configure.log"; die "qtbase configure failed (log: $cache/qtbase-configure.log)"; }
 cmake --build "$cache/build-qtbase" -j "$jobs"
@@ -89,7 +89,7 @@ for module in qtserialport qtsvg; do
   echo "== Building $module $qt_version for Windows"
   rm -rf "$cache/build-$module"
   "$prefix/bin/qt-cmake" -S "$(module_src $module)" -B "$cache/build-$module" -G Ninja \
-    -DCMAKE_BUILD_TYPE=Release -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
+    -DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
     >"$cache/$module-configure.log" 2>&1 \
     || { tail -40 "$cache/$module-configure.log"; die "$module configure failed"; }
   cmake --build "$cache/build-$module" -j "$jobs"

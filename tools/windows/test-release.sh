@@ -139,12 +139,13 @@ run_window() { # program.exe, screenshot file or ""
 same_bytes() { cmp -s "$1" "$2"; }
 no_file() { [ ! -e "$1" ]; }
 
-# A settings file at C:\ as an older program may have left it (LF line ends); the windows
-# read it and save it in their own form (CR LF), which shows the values were read.
+# A settings file at C:\ as another program may have left it (LF line ends); the windows
+# read it and save it in their own form (CR LF), which shows the values were read. Its
+# ports, COM77 and COM78, have no device under wine (it maps COMn to /dev/ttyS(n-1)).
 settings_for() { # program
   case "$1" in
-    OrvantBootLoader11) printf '"C:\\work\\trox.hex"\n"C:\\work\\zla.hex"\n""\n"ZLA"\n"2"\n' ;;
-    OrvantBootLoader) printf '"C:\\work\\drive.hex"\n"3"\n' ;;
+    OrvantBootLoader11) printf '"C:\\work\\trox.hex"\n"C:\\work\\zla.hex"\n""\n"ZLA"\n"77"\n' ;;
+    OrvantBootLoader) printf '"C:\\work\\drive.hex"\n"78"\n' ;;
   esac
 }
 
@@ -188,6 +189,11 @@ check "installs silently (/S) into C:\\Program Files\\Orvant BootLoader" \
        -a -f "$installed/orvant-flash.exe" -a -f "$installed/platforms/qwindows.dll"
 check "Start-menu entries for both windows" \
   test -f "$menu/OrvantBootLoader11.lnk" -a -f "$menu/OrvantBootLoader.lnk"
+# Ports the windows open are ones wine has no device for (see settings_for): under wine a
+# port that opens blocks the program in Qt SerialPort's first wait for bytes, and a first
+# start would open COM1, which wine maps to /dev/ttyS0.
+settings_for OrvantBootLoader11 >"$cdrive/ZizUdederAdev11.cfg"
+settings_for OrvantBootLoader >"$cdrive/ZizUdederAdev.cfg"
 for program in OrvantBootLoader11 OrvantBootLoader; do
   check "installed $program.exe starts and closes with status 0" \
     run_window "$installed/$program.exe" ""
