@@ -17,7 +17,7 @@ BoardEnding EndingOf(Download::Outcome outcome, bool stalled)
     case O::Programmed:     return {0, "programmed"};
     case O::NotBuilt:       return {2, "the image cannot be built"};
     case O::NoPort:         return {3, "the port cannot be opened"};
-    case O::NoLock:         return {4, "no lock after 31 attempts"};
+    case O::NoLock:         return {4, "no lock"};
     case O::TransferFailed: return {5, "transfer failed"};
     case O::PortLost:       return {6, "port lost"};
     case O::Stopped:        return stalled ? BoardEnding{7, "stall timeout"}
@@ -56,6 +56,7 @@ Board::Board(int index, const QString &portText, const QString &prefix, double s
 
 bool Board::Open()
 {
+    started = QDateTime::currentDateTimeUtc();
     if (link.OpenPort(portText))
         return true;
     outcome = Download::Outcome::NoPort;
@@ -77,6 +78,7 @@ void Board::Start(const QString &supportDir, const QString &codeFile,
         Close(true);
         return;
     }
+    started = QDateTime::currentDateTimeUtc();
     download.StartDownload(supportDir, codeFile, portText);
     // StartDownload returns once the first image byte is out, or the download is over.
     if (download.Running() && stallMs > 0) {
@@ -128,6 +130,7 @@ void Board::Finish()
     if (finished)
         return;
     finished = true;
+    ended = QDateTime::currentDateTimeUtc();
     stall.stop();
     link.ClosePort();
     sink.Flush();
@@ -154,4 +157,17 @@ void Board::ShowProgress(int echoedNow, int totalNow)
         return;
     console.SetProgress(index, prefix + Download::ProgressText(echoedNow, totalNow,
                                                                download.TransferSeconds(), true));
+}
+
+void Board::FillRecord(BoardRecord &record) const
+{
+    const BoardEnding ending = Ending();
+    record.status = ending.status;
+    record.what = QString::fromLatin1(ending.what);
+    record.reason = ending.status < 0 ? QStringLiteral("another port cannot be opened") : reason;
+    record.bytes = echoed;
+    record.totalBytes = total;
+    record.transferSeconds = seconds;
+    record.started = started;
+    record.ended = ended;
 }

@@ -3,9 +3,11 @@
 #include "console.h"
 #include "download.h"
 #include "downloadimage.h"
+#include "record.h"
 #include "seriallink.h"
 #include "statuslog.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -63,6 +65,8 @@ public:
     double Seconds() const { return seconds; }
     // The log line that tells why the board failed.
     const QString &Reason() const { return reason; }
+    // Its ending, counts and times, into its record.
+    void FillRecord(BoardRecord &record) const;
 
 signals:
     void Finished();
@@ -95,4 +99,6 @@ private:
     qint64 total = 0;
     double seconds = 0;
     QString reason;
+    QDateTime started;
+    QDateTime ended;
 };

@@ -1,13 +1,15 @@
 #include "console.h"
 
+#include "record.h"
 #include "terminal.h"
 
+#include <QDateTime>
 #include <QMutexLocker>
 
 #include <cstdio>
 
-Console::Console(bool quiet, bool progress, int boards)
-    : quiet(quiet), progress(progress && PrepareTerminal())
+Console::Console(bool quiet, bool json, bool progress, int boards)
+    : quiet(quiet || json), json(json), progress(progress && PrepareTerminal())
 {
     for (int i = 0; i < boards; ++i)
         progressLines << QString();
@@ -27,26 +29,27 @@ bool Console::OpenLogFile(const QString &path, QString *reason)
 void Console::FileLine(const QString &line)
 {
     QMutexLocker lock(&mutex);
+    WriteFile(line);
+}
+
+void Console::WriteFile(const QString &line)
+{
+    // Called with the mutex held, so the stamps follow each other in the file.
     if (logFile.isOpen()) {
-        logFile.write(line.toUtf8() + '\n');
+        logFile.write((Stamp(QDateTime::currentDateTimeUtc()) + QLatin1Char(' ') + line).toUtf8() + '\n');
         logFile.flush();
     }
 }
 
-void Console::Write(FILE *stream, const QString &line)
+void Console::Write(FILE *stream, const QByteArray &bytes)
 {
     // Called with the mutex held. The progress lines share the terminal with the log:
     // they go away for the line and come back under it.
     const bool redraw = progress && shownLines > 0;
     if (redraw)
         EraseProgress();
-    const QByteArray bytes = line.toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
-    if (logFile.isOpen()) {
-        logFile.write(line.toUtf8() + '\n');
-        logFile.flush();
-    }
     if (redraw)
         DrawProgressLocked();
 }
@@ -56,26 +59,30 @@ void Console::LogLine(const QString &prefix, const QString &line)
     // An empty log line keeps no blank after its prefix.
     const QString text = line.isEmpty() ? prefix.trimmed() : prefix + line;
     QMutexLocker lock(&mutex);
-    if (quiet) {
-        if (logFile.isOpen()) {
-            logFile.write(text.toUtf8() + '\n');
-            logFile.flush();
-        }
-        return;
-    }
-    Write(stdout, text);
+    if (!quiet)
+        Write(stdout, text.toLocal8Bit() + '\n');
+    WriteFile(text);
 }
 
 void Console::Out(const QString &line)
 {
     QMutexLocker lock(&mutex);
-    Write(stdout, line);
+    if (!json)
+        Write(stdout, line.toLocal8Bit() + '\n');
+    WriteFile(line);
+}
+
+void Console::Json(const QByteArray &line)
+{
+    QMutexLocker lock(&mutex);
+    Write(stdout, line + '\n');
 }
 
 void Console::Error(const QString &line)
 {
     QMutexLocker lock(&mutex);
-    Write(stderr, line);
+    Write(stderr, line.toLocal8Bit() + '\n');
+    WriteFile(line);
 }
 
 void Console::SetProgress(int board, const QString &text)

@@ -52,6 +52,11 @@ const char *const HelpText =
     "                         (COMn on Windows), other text a device name such as\n"
     "                         /dev/ttyUSB0. Once per board; the same port twice is\n"
     "                         refused.\n"
+    "  -l, --label LABEL      a label for the board of the -p just before it (its\n"
+    "                         serial number or fixture slot), shown with its port\n"
+    "                         in the summary, the verdict, the log file and the\n"
+    "                         JSON; one line of printable text, at most one per\n"
+    "                         port\n"
     "  -s, --support-dir DIR  the folder of krnl24xx.hex, clr24_x1.hex,\n"
     "                         era24_x1.hex and prg24_x1.hex (default: the folder of\n"
     "                         this program)\n"
@@ -61,9 +66,15 @@ const char *const HelpText =
     "      --list-ports       list the serial ports the system reports: device\n"
     "                         name, description, maker, serial number and the\n"
     "                         /dev/serial/by-id name\n"
-    "      --log FILE         append the whole run to FILE, headed by the date and\n"
-    "                         time, the code file's path and SHA-256, the SHA-256\n"
-    "                         of the four support files and the ports\n"
+    "      --log FILE         append the whole run to FILE, every line stamped with\n"
+    "                         its UTC time, headed by the code file's path and\n"
+    "                         SHA-256, the SHA-256 of the four support files and\n"
+    "                         each port's device and adapter, closed by the exit\n"
+    "                         status\n"
+    "      --json             standard output carries one JSON object per board, on\n"
+    "                         one line, written when that board ends, and nothing\n"
+    "                         else (the log lines, the summary and the verdict go\n"
+    "                         to --log only)\n"
     "      --stall-timeout SECONDS\n"
     "                         give a board up when it sends nothing for SECONDS\n"
     "                         during the transfer (default 60; 0 waits for ever,\n"
@@ -78,11 +89,23 @@ const char *const HelpText =
     "  windows show it, in whole lines (the \"=\" marks of the lock wait appear as one\n"
     "  line once the lock wait is over). With several ports each line begins with\n"
     "  \"[PORT] \", PORT as given to -p. Then one summary line per board, in\n"
-    "  command-line order:\n"
-    "  PORT: programmed, BYTES of TOTAL bytes in SECONDS s, RATE bytes/s\n"
-    "  PORT: failed (STATUS, WHAT), BYTES of TOTAL bytes in SECONDS s, RATE bytes/s\n"
-    "  BYTES are the image bytes the board echoed, SECONDS count from the first\n"
-    "  image byte on (the lock wait is not counted), RATE is BYTES / SECONDS.\n"
+    "  command-line order (\"PORT [LABEL]\" for a board with a label):\n"
+    "  PORT: programmed, BYTES of TOTAL bytes, transfer T s, total S s, RATE bytes/s\n"
+    "  PORT: failed (STATUS, WHAT), BYTES of TOTAL bytes, transfer T s, total S s,\n"
+    "  RATE bytes/s\n"
+    "  BYTES are the image bytes the board echoed; T counts from the first image\n"
+    "  byte on (the lock wait is not counted), S from the start of the download (the\n"
+    "  image, the lock wait) to its end; RATE is BYTES / T. With two or more boards\n"
+    "  a verdict follows:\n"
+    "  2 of 3 programmed; failed: PORT (STATUS, WHAT)\n"
+    "  With --json each board's object has the fields port, device, label, adapter\n"
+    "  (description, manufacturer, serial_number and by_id, those the system\n"
+    "  reports; null for none), result (programmed, image, port, no-lock, transfer,\n"
+    "  port-lost, stall, interrupted or not-started), status (its exit status; null\n"
+    "  when not started), reason (the log line that tells why it failed; null when\n"
+    "  programmed), bytes, total_bytes, transfer_seconds, seconds, started and ended\n"
+    "  (UTC, ISO 8601 with milliseconds), code_file, code_sha256, support_sha256\n"
+    "  (file name to SHA-256) and version.\n"
     "  Errors, with the log line that tells why a board failed, go to standard\n"
     "  error. When standard error is a terminal it shows a live progress line per\n"
     "  board.\n"
@@ -110,6 +133,8 @@ const char *const HelpText =
     "  orvant-flash -p /dev/ttyUSB0 drive.hex\n"
     "  orvant-flash -p 1 -s /opt/boards/support drive.hex\n"
     "  orvant-flash -p /dev/ttyUSB0 -p /dev/ttyUSB1 --log station.log drive.hex\n"
+    "  orvant-flash -p /dev/ttyUSB0 -l SN-0042 -p /dev/ttyUSB1 -l SN-0043 --json \\\n"
+    "      --log station.log drive.hex\n"
     "  orvant-flash --check drive.hex\n"
     "  orvant-flash --list-ports\n";
 
@@ -137,11 +162,14 @@ int UsageError(const QString &text)
 struct Arguments
 {
     QStringList ports;
+    QStringList devices;  // the device each port names, links followed
+    QStringList labels;   // each port's label; empty where none
     QString supportDir;
     QString codeFile;
     QString logFile;
     double stallSeconds = DefaultStallSeconds;
     bool quiet = false;
+    bool json = false;
 };
 
 // The folder and code file as the log shows them: whole paths.
@@ -242,54 +270,53 @@ int Check(const Arguments &a)
     return ExitOk;
 }
 
-void WriteLogHead(Console &console, const Arguments &a)
+// The code file and the support files with their SHA-256, as the record names them.
+RunFiles FilesOf(const Arguments &a)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    console.FileLine(QStringLiteral("==== orvant-flash %1, %2")
-                         .arg(QStringLiteral(ORVANT_VERSION),
-                              now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate)));
-    console.FileLine(QStringLiteral("code file: ") + a.codeFile);
-    console.FileLine(QStringLiteral("code file SHA-256: ") + HashOf(a.codeFile));
-    console.FileLine(QStringLiteral("support files: ") + a.supportDir);
+    RunFiles files;
+    files.codeFile = a.codeFile;
+    files.codeSha256 = HashOf(a.codeFile);
     for (const char *name : SupportFileNames)
-        console.FileLine(QStringLiteral("%1 SHA-256: %2")
-                             .arg(QLatin1String(name),
-                                  HashOf(a.supportDir + QLatin1Char('/') + QLatin1String(name))));
-    QStringList ports;
-    for (const QString &port : a.ports) {
-        const QString device = SerialLink::DeviceForPortText(port);
-        ports << (device == port ? port : QStringLiteral("%1 (%2)").arg(port, device));
-    }
-    console.FileLine(QStringLiteral("ports: ") + ports.join(QStringLiteral(", ")));
+        files.supportSha256.append({QLatin1String(name),
+                                    HashOf(a.supportDir + QLatin1Char('/') + QLatin1String(name))});
+    return files;
 }
 
-QString SummaryLine(const Board &board)
+void WriteLogHead(Console &console, const Arguments &a, const RunFiles &files,
+                  const std::vector<BoardRecord> &records)
 {
-    const BoardEnding ending = board.Ending();
-    if (ending.status < 0)
-        return QStringLiteral("%1: not started (another port cannot be opened)").arg(board.PortText());
-    const QString what = ending.status == 0
-            ? QString::fromLatin1(ending.what)
-            : QStringLiteral("failed (%1, %2)").arg(ending.status).arg(QLatin1String(ending.what));
-    const double rate = board.Seconds() > 0 ? board.Echoed() / board.Seconds() : 0;
-    return QStringLiteral("%1: %2, %3 of %4 bytes in %5 s, %6 bytes/s")
-        .arg(board.PortText(), what)
-        .arg(board.Echoed())
-        .arg(board.Total())
-        .arg(board.Seconds(), 0, 'f', 2)
-        .arg(qint64(rate));
+    console.FileLine(QStringLiteral("==== orvant-flash %1").arg(QStringLiteral(ORVANT_VERSION)));
+    console.FileLine(QStringLiteral("code file: ") + files.codeFile);
+    console.FileLine(QStringLiteral("code file SHA-256: ") + files.codeSha256);
+    console.FileLine(QStringLiteral("support files: ") + a.supportDir);
+    for (const auto &file : files.supportSha256)
+        console.FileLine(QStringLiteral("%1 SHA-256: %2").arg(file.first, file.second));
+    for (const BoardRecord &record : records)
+        console.FileLine(PortHeadLine(record));
 }
 
 // Programs every board at once; returns the exit status.
 int Program(const Arguments &a)
 {
     const int count = int(a.ports.size());
-    Console console(a.quiet, StandardErrorIsTerminal(), count);
+    Console console(a.quiet, a.json, StandardErrorIsTerminal(), count);
+    // Who each board is, for the summary, the log file and the JSON.
+    std::vector<BoardRecord> records(static_cast<size_t>(count));
+    const QList<SerialLink::PortInfo> system = SerialLink::SystemPorts();
+    for (int i = 0; i < count; ++i) {
+        records[i].port = a.ports[i];
+        records[i].device = a.devices[i];
+        records[i].label = a.labels[i];
+        records[i].adapter = AdapterOf(a.devices[i], system);
+    }
+    RunFiles files;
+    if (!a.logFile.isEmpty() || a.json)
+        files = FilesOf(a);
     if (!a.logFile.isEmpty()) {
         QString reason;
         if (!console.OpenLogFile(a.logFile, &reason))
             return UsageError(QStringLiteral("cannot open the log file %1: %2").arg(a.logFile, reason));
-        WriteLogHead(console, a);
+        WriteLogHead(console, a, files, records);
     }
 
     std::signal(SIGINT, OnStopSignal);
@@ -304,7 +331,11 @@ int Program(const Arguments &a)
         boards.push_back(std::make_unique<Board>(i, a.ports[i], prefix, a.stallSeconds, console));
         threads.push_back(std::make_unique<QThread>());
         Board *board = boards.back().get();
-        QObject::connect(board, &Board::Finished, &loop, [&] {
+        // Runs in this thread once the board is done: its record is complete then.
+        QObject::connect(board, &Board::Finished, &loop, [&, i] {
+            boards[i]->FillRecord(records[i]);
+            if (a.json)
+                console.Json(JsonLine(records[i], files));
             if (++finished == count)
                 loop.quit();
         });
@@ -355,16 +386,16 @@ int Program(const Arguments &a)
     console.EndProgress();
 
     int status = ExitOk;
-    for (const auto &board : boards) {
-        console.Out(SummaryLine(*board));
-        const BoardEnding ending = board->Ending();
-        if (ending.status > 0 && status == ExitOk)
-            status = ending.status;
+    for (const BoardRecord &record : records) {
+        console.Out(SummaryLine(record));
+        if (record.status > 0 && status == ExitOk)
+            status = record.status;
     }
-    for (const auto &board : boards) {
-        if (board->Ending().status > 0)
-            console.Error(QStringLiteral("orvant-flash: %1: %2: %3")
-                              .arg(board->PortText(), QLatin1String(board->Ending().what), board->Reason()));
+    if (count > 1)
+        console.Out(Verdict(records));
+    for (const BoardRecord &record : records) {
+        if (record.status > 0)
+            console.Error(QStringLiteral("orvant-flash: %1: %2: %3").arg(BoardName(record), record.what, record.reason));
     }
     console.FileLine(QStringLiteral("==== exit status %1").arg(status));
     return status;
@@ -386,9 +417,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption logFile(QStringLiteral("log"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption stall(QStringLiteral("stall-timeout"), QString(), QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringList{"q", "quiet"});
+    const QCommandLineOption label(QStringList{"l", "label"}, QString(), QStringLiteral("LABEL"));
+    const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{"h", "help"});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({port, supportDir, check, listPorts, logFile, stall, quiet, help, version});
+    parser.addOptions({port, supportDir, check, listPorts, logFile, stall, quiet, label, json, help, version});
     if (!parser.parse(app.arguments()))
         return UsageError(parser.errorText());
     if (parser.isSet(help)) {
@@ -414,7 +447,8 @@ int main(int argc, char *argv[])
     a.supportDir = WholePath(parser.isSet(supportDir) ? parser.value(supportDir)
                                                       : QCoreApplication::applicationDirPath());
     if (parser.isSet(check)) {
-        if (parser.isSet(port) || parser.isSet(logFile) || parser.isSet(stall) || parser.isSet(quiet))
+        if (parser.isSet(port) || parser.isSet(logFile) || parser.isSet(stall) || parser.isSet(quiet)
+            || parser.isSet(label) || parser.isSet(json))
             return UsageError(QStringLiteral("--check takes only -s and the code file"));
         return Check(a);
     }
@@ -431,7 +465,11 @@ int main(int argc, char *argv[])
         if (seen.contains(identity))
             return UsageError(QStringLiteral("port %1 is given twice").arg(text));
         seen << identity;
+        a.devices << identity;
     }
+    const QString labelProblem = LabelsOfPorts(parser.optionNames(), parser.values(label), a.ports, a.labels);
+    if (!labelProblem.isEmpty())
+        return UsageError(labelProblem);
     if (parser.isSet(stall)) {
         bool ok = false;
         a.stallSeconds = parser.value(stall).toDouble(&ok);
@@ -441,5 +479,6 @@ int main(int argc, char *argv[])
     }
     a.logFile = parser.value(logFile);
     a.quiet = parser.isSet(quiet);
+    a.json = parser.isSet(json);
     return Program(a);
 }
