@@ -395,7 +395,8 @@ int Program(const Arguments &a)
         console.Out(Verdict(records));
     for (const BoardRecord &record : records) {
         if (record.status > 0)
-            console.Error(QStringLiteral("orvant-flash: %1: %2: %3").arg(BoardName(record), record.what, record.reason));
+            console.Error(QStringLiteral("orvant-flash: %1: %2: %3")
+                              .arg(BoardName(record), record.what, record.reason));
     }
     console.FileLine(QStringLiteral("==== exit status %1").arg(status));
     return status;
