@@ -100,10 +100,10 @@ case "$cmd" in
     cli_deb="$(ls "$here"/build-package/orvant-flash_*.deb)"
     windows_deb="$(ls "$here"/build-package/orvant-bootloader_*.deb)"
     for deb in "$cli_deb" "$windows_deb"; do
-      echo "== $(basename "$deb"): $(stat -c %s "$deb") bytes; lintian:"
-      # lintian prints its tags (warnings and notes do not fail the run; errors do).
-      lintian --fail-on error "$deb" 2> >(grep -v "root privileges" >&2) \
-        || { echo "lintian reports errors in $deb"; exit 1; }
+      # Errors fail the run; warnings are printed.
+      tags="$(lintian --fail-on error "$deb" 2> >(grep -v "root privileges" >&2))" \
+        || { echo "$tags"; echo "lintian reports errors in $deb"; exit 1; }
+      echo "== $(basename "$deb"): $(stat -c %s "$deb") bytes; lintian: ${tags:-no errors or warnings}"
     done
     # A headless station must not get the desktop libraries with the command-line programmer.
     depends="$(dpkg-deb -f "$cli_deb" Depends)"
