@@ -35,9 +35,9 @@ constexpr double BitsPerByte = 10;
 constexpr int NamedBlocks = Download::NamedBlocks;
 
 const char *const HelpText =
-    "usage: orvant-flash -p PORT [-p PORT ...] [options] CODE_FILE\n"
-    "       orvant-flash --check [-s DIR] CODE_FILE\n"
-    "       orvant-flash --list-ports\n"
+    "Usage: orvant-flash -p PORT [-p PORT ...] [options] CODE_FILE\n"
+    "  or:  orvant-flash --check [-s DIR] CODE_FILE\n"
+    "  or:  orvant-flash --list-ports\n"
     "\n"
     "Writes CODE_FILE, a boot-table text file, into the flash of the DSP board on\n"
     "each PORT over RS-232 at 38400 baud, as the window programs do: the image of\n"
