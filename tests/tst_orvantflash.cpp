@@ -313,7 +313,7 @@ private slots:
                                            << "--check takes only -s and the code file";
         QTest::newRow("negative stall timeout")
             << QStringList{"-p", "1", "--stall-timeout", "-1", "code.hex"}
-            << "--stall-timeout: \"-1\" is not a number of seconds from 0 to 86400";
+            << "--stall-timeout: \"-1\" is not 0 or a number of seconds from 0.001 to 86400";
     }
 
     void usageErrors()
