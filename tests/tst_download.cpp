@@ -231,10 +231,20 @@ private slots:
         QCOMPARE(engine->image->ImagePos, 7);
     }
 
+    // Only 0x00 acknowledges a block: neither the other replies of the exchange (0x0D,
+    // 0xAA), nor an echo of the end mark, nor any other byte.
+    void nonZeroAcknowledgement_data()
+    {
+        QTest::addColumn<QString>("reply");
+        for (const char *reply : {"05", "0D", "AA", "EE"})
+            QTest::newRow(reply) << QString(reply);
+    }
+
     void nonZeroAcknowledgement()
     {
+        QFETCH(QString, reply);
         WriteSmallFiles(2);
-        StartTarget({"--bad-ack", "2"});
+        StartTarget({"--bad-ack", "2", "--bad-ack-byte", reply});
         engine->download.StartDownload(dir.path(), code);
         VerifyStoppedAfterInjectedFailure(Named("Erase ") + CRLF + CRLF
                                           + "------ Did Not receive Acknowledge for Algo/Block 2 Exiting");
