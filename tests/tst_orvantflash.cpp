@@ -26,11 +26,14 @@ struct FlashRun
     QString err;
 };
 
-// Runs orvant-flash to its end.
-FlashRun RunFlash(const QStringList &arguments)
+// Runs orvant-flash to its end; or, with a command, that command (which runs it).
+FlashRun RunFlash(const QStringList &arguments, const QStringList &command = {})
 {
     QProcess flash;
-    flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
+    if (command.isEmpty())
+        flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
+    else
+        flash.start(command.first(), command.mid(1));
     FlashRun run;
     if (!flash.waitForFinished(60000)) {
         flash.kill();
@@ -209,11 +212,6 @@ private slots:
             << QStringList{"--silent-after", "61", "--downloads", "2"} << QStringList{"--stall-timeout", "0"} << ""
             << "SIGHUP" << 130 << "------ Download stopped: interrupted. Nothing more is sent."
             << "failed (130, interrupted), 62 of 1296 bytes" << "summary: download 1 failure injected" << "";
-        // A stall while an acknowledgement is awaited counts the block's last byte too.
-        QTest::newRow("stall awaiting an acknowledgement")
-            << QStringList{"--silent-after", "61", "--quiet-ms", "2000"} << QStringList{"--stall-timeout", "1"} << ""
-            << "" << 7 << "------ Download stopped: no reply for 1 s. Nothing more is sent."
-            << "failed (7, stall timeout), 62 of 1296 bytes" << "nothing received after it" << "";
         // The closing exchange sends no image bytes: the count stops at the image.
         QTest::newRow("bad closing reply")
             << QStringList{"--bad-close", "1"} << QStringList{} << "" << "" << 5
@@ -289,23 +287,24 @@ private slots:
                                       + QStringList{codeFile};
 
         FlashRun run;
-        if (!how.isEmpty()) {
+        if (how == "close stdout") {
+            // Standard output is a pipe whose reader ("true") is gone at once; the shell
+            // reports the program's status (141 for a death by SIGPIPE).
+            run = RunFlash({}, QStringList{"/bin/sh", "-c", "exec 3>&1; { \"$0\" \"$@\" 3>&-; echo $? >&3; } | true",
+                                           ORVANT_FLASH_PATH} + arguments);
+            run.status = run.out.trimmed().toInt();
+        } else if (!how.isEmpty()) {
             Watchdog watchdog(30);
             QProcess flash;
             flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
             QVERIFY(flash.waitForStarted());
-            if (how == "close stdout") {
-                flash.closeReadChannel(QProcess::StandardOutput);
-            } else {
-                QVERIFY2(target->WaitFor("nothing received after it"), qPrintable(target->Output()));
-                ::kill(pid_t(flash.processId()), how == "SIGHUP" ? SIGHUP : SIGTERM);
-            }
+            QVERIFY2(target->WaitFor("nothing received after it"), qPrintable(target->Output()));
+            ::kill(pid_t(flash.processId()), how == "SIGHUP" ? SIGHUP : SIGTERM);
             QVERIFY(flash.waitForFinished(20000));
             run.status = flash.exitStatus() == QProcess::NormalExit ? flash.exitCode() : -1;
             run.out = QString::fromLocal8Bit(flash.readAllStandardOutput());
             run.err = QString::fromLocal8Bit(flash.readAllStandardError());
-            if (how != "close stdout")
-                target->process.terminate();
+            target->process.terminate();
         } else {
             run = RunFlash(arguments);
         }
