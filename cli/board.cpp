@@ -29,13 +29,15 @@ BoardEnding EndingOf(Download::Outcome outcome, bool stalled)
     return {1, "still running"};
 }
 
-Board::Board(int index, const QString &portText, const QString &prefix, double stallSeconds,
-             Console &console)
+Board::Board(int index, const QString &prefix, double stallSeconds, Console &console,
+             const DownloadImage &image, const QString &loaderText, BoardResult &result)
     : index(index)
-    , portText(portText)
     , prefix(prefix)
     , stallMs(int(stallSeconds * 1000 + 0.5))
     , console(console)
+    , built(image)
+    , loaderText(loaderText)
+    , result(result)
     , sink(console, prefix)
 {
     log.SetSink(&sink);
@@ -57,7 +59,7 @@ Board::Board(int index, const QString &portText, const QString &prefix, double s
 bool Board::Open()
 {
     started = QDateTime::currentDateTimeUtc();
-    if (link.OpenPort(portText))
+    if (link.OpenPort(result.portText))
         return true;
     outcome = Download::Outcome::NoPort;
     Finish();
@@ -66,20 +68,21 @@ bool Board::Open()
 
 void Board::Close(bool interrupted)
 {
-    if (outcome == Download::Outcome::None && interrupted)
+    if (outcome == Download::Outcome::None && interrupted) {
         outcome = Download::Outcome::Stopped;
+        log.LogLine(QStringLiteral("\r\n------ Download stopped: interrupted. Nothing was sent."));
+    }
     Finish();
 }
 
-void Board::Start(const QString &supportDir, const QString &codeFile,
-                  const std::atomic<bool> &stop)
+void Board::Start(const std::atomic<bool> &stop)
 {
     if (stop) {
         Close(true);
         return;
     }
     started = QDateTime::currentDateTimeUtc();
-    download.StartDownload(supportDir, codeFile, portText);
+    download.StartDownload(built, loaderText, result.portText);
     // StartDownload returns once the first image byte is out, or the download is over.
     if (download.Running() && stallMs > 0) {
         lastArrival.start();
@@ -110,16 +113,6 @@ void Board::OnEnded()
 {
     stall.stop();
     outcome = download.Result();
-    total = image->ImageLength();
-    seconds = download.TransferSeconds();
-    // The engine's own count: the send position, one more while a block's end is under
-    // way, all of it once programmed.
-    echoed = outcome == Download::Outcome::Programmed ? total : image->ImagePos;
-    const qint32 state = download.DownloadState();
-    if (outcome != Download::Outcome::Programmed && (state == WAIT_FOR_ACK || state == WAIT_FOR_MORE_BLOCKS))
-        echoed += 1;
-    if (total <= 0)
-        echoed = 0;
     // Ended can come from inside StartDownload or from the serial port's own
     // notification: the port is closed from the event loop, after they have returned.
     QMetaObject::invokeMethod(this, &Board::Finish, Qt::QueuedConnection);
@@ -130,13 +123,13 @@ void Board::Finish()
     if (finished)
         return;
     finished = true;
-    ended = QDateTime::currentDateTimeUtc();
     stall.stop();
     link.ClosePort();
     sink.Flush();
 
-    // The line that says why: the loader's for an image that cannot be built, else the
-    // log's last line.
+    // The line that says why: the log's last line (the loader's, should the image have
+    // failed here after all).
+    QString reason;
     const QStringList lines = log.Text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     for (qsizetype i = lines.size() - 1; i >= 0 && reason.isEmpty(); --i) {
         if (outcome != Download::Outcome::NotBuilt || lines[i].startsWith(QStringLiteral("---- Cannot load ")))
@@ -144,30 +137,27 @@ void Board::Finish()
     }
     if (reason.isEmpty() && !lines.isEmpty())
         reason = lines.last().trimmed();
-    reason = WithoutDashes(reason);
 
-    console.SetProgress(index, prefix + QString::fromLatin1(Ending().what));
+    result.device = link.DeviceName().isEmpty() ? SerialLink::DeviceForPortText(result.portText)
+                                                : link.DeviceName();
+    result.outcome = outcome;
+    result.stalled = stalled;
+    result.total = built.ImageLength();
+    result.echoed = download.EchoedBytes();
+    result.seconds = download.TransferSeconds();
+    result.reason = WithoutDashes(reason);
+    result.started = started;
+    result.ended = QDateTime::currentDateTimeUtc();
+
+    console.SetProgress(index, prefix + QString::fromLatin1(result.Ending().what));
     emit Finished();
 }
 
 void Board::ShowProgress(int echoedNow, int totalNow)
 {
-    // The first report of a download comes before its image is built.
+    // The first report of a download comes before its image is in place.
     if (totalNow <= 1)
         return;
     console.SetProgress(index, prefix + Download::ProgressText(echoedNow, totalNow,
                                                                download.TransferSeconds(), true));
-}
-
-void Board::FillRecord(BoardRecord &record) const
-{
-    const BoardEnding ending = Ending();
-    record.status = ending.status;
-    record.what = QString::fromLatin1(ending.what);
-    record.reason = ending.status < 0 ? QStringLiteral("another port cannot be opened") : reason;
-    record.bytes = echoed;
-    record.totalBytes = total;
-    record.transferSeconds = seconds;
-    record.started = started;
-    record.ended = ended;
 }

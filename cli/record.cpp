@@ -30,7 +30,7 @@ double Milliseconds(double seconds)
     return std::round(seconds * 1000) / 1000;
 }
 
-double TotalSeconds(const BoardRecord &board)
+double TotalSeconds(const BoardResult &board)
 {
     return board.started.isValid() && board.ended.isValid()
             ? board.started.msecsTo(board.ended) / 1000.0 : 0;
@@ -103,40 +103,42 @@ QJsonValue AdapterOf(const QString &device, const QList<SerialLink::PortInfo> &s
     return QJsonValue();
 }
 
-QString BoardName(const BoardRecord &board)
+QString BoardName(const BoardResult &board)
 {
-    return board.label.isEmpty() ? board.port : QStringLiteral("%1 [%2]").arg(board.port, board.label);
+    return board.label.isEmpty() ? board.portText : QStringLiteral("%1 [%2]").arg(board.portText, board.label);
 }
 
-QString SummaryLine(const BoardRecord &board)
+QString SummaryLine(const BoardResult &board)
 {
-    if (board.status < 0)
+    const BoardEnding ending = board.Ending();
+    if (ending.status < 0)
         return QStringLiteral("%1: not started (another port cannot be opened)").arg(BoardName(board));
-    const QString what = board.status == 0
-            ? board.what
-            : QStringLiteral("failed (%1, %2)").arg(board.status).arg(board.what);
-    const double rate = board.transferSeconds > 0 ? board.bytes / board.transferSeconds : 0;
+    const QString what = ending.status == 0
+            ? QString::fromLatin1(ending.what)
+            : QStringLiteral("failed (%1, %2)").arg(ending.status).arg(QLatin1String(ending.what));
+    const double rate = board.seconds > 0 ? board.echoed / board.seconds : 0;
     return QStringLiteral("%1: %2, %3 of %4 bytes, transfer %5 s, total %6 s, %7 bytes/s")
         .arg(BoardName(board), what)
-        .arg(board.bytes)
-        .arg(board.totalBytes)
-        .arg(board.transferSeconds, 0, 'f', 2)
+        .arg(board.echoed)
+        .arg(board.total)
+        .arg(board.seconds, 0, 'f', 2)
         .arg(TotalSeconds(board), 0, 'f', 2)
         .arg(qint64(rate));
 }
 
-QString Verdict(const std::vector<BoardRecord> &boards)
+QString Verdict(const std::vector<BoardResult> &boards)
 {
     qsizetype programmed = 0;
     QStringList failed;
     QStringList notStarted;
-    for (const BoardRecord &board : boards) {
-        if (board.status == 0)
+    for (const BoardResult &board : boards) {
+        const BoardEnding ending = board.Ending();
+        if (ending.status == 0)
             ++programmed;
-        else if (board.status < 0)
+        else if (ending.status < 0)
             notStarted << BoardName(board);
         else
-            failed << QStringLiteral("%1 (%2, %3)").arg(BoardName(board)).arg(board.status).arg(board.what);
+            failed << QStringLiteral("%1 (%2, %3)").arg(BoardName(board)).arg(ending.status).arg(QLatin1String(ending.what));
     }
     QString verdict = QStringLiteral("%1 of %2 programmed").arg(programmed).arg(boards.size());
     if (!failed.isEmpty())
@@ -146,7 +148,7 @@ QString Verdict(const std::vector<BoardRecord> &boards)
     return verdict;
 }
 
-QString PortHeadLine(const BoardRecord &board)
+QString PortHeadLine(const BoardResult &board)
 {
     const QByteArray adapter = board.adapter.isObject()
             ? QJsonDocument(board.adapter.toObject()).toJson(QJsonDocument::Compact)
@@ -155,27 +157,33 @@ QString PortHeadLine(const BoardRecord &board)
         .arg(BoardName(board), board.device, QString::fromUtf8(adapter));
 }
 
-QByteArray JsonLine(const BoardRecord &board, const RunFiles &files)
+QByteArray JsonLine(const BoardResult &board, const RunFiles &files)
 {
+    const int status = board.Ending().status;
+    QString reason;
+    if (status < 0)
+        reason = QStringLiteral("another port cannot be opened");
+    else if (status > 0)
+        reason = board.reason;
     QJsonObject support;
     for (const auto &file : files.supportSha256)
-        support.insert(file.first, file.second);
+        support.insert(file.first, TextOrNull(file.second));
     const QJsonObject object{
-        {QStringLiteral("port"), board.port},
+        {QStringLiteral("port"), board.portText},
         {QStringLiteral("device"), board.device},
         {QStringLiteral("label"), TextOrNull(board.label)},
         {QStringLiteral("adapter"), board.adapter},
-        {QStringLiteral("result"), ResultWord(board.status)},
-        {QStringLiteral("status"), board.status < 0 ? QJsonValue() : QJsonValue(board.status)},
-        {QStringLiteral("reason"), board.status == 0 ? QJsonValue() : TextOrNull(board.reason)},
-        {QStringLiteral("bytes"), board.bytes},
-        {QStringLiteral("total_bytes"), board.totalBytes},
-        {QStringLiteral("transfer_seconds"), Milliseconds(board.transferSeconds)},
+        {QStringLiteral("result"), ResultWord(status)},
+        {QStringLiteral("status"), status < 0 ? QJsonValue() : QJsonValue(status)},
+        {QStringLiteral("reason"), TextOrNull(reason)},
+        {QStringLiteral("bytes"), board.echoed},
+        {QStringLiteral("total_bytes"), board.total},
+        {QStringLiteral("transfer_seconds"), Milliseconds(board.seconds)},
         {QStringLiteral("seconds"), Milliseconds(TotalSeconds(board))},
         {QStringLiteral("started"), StampOrNull(board.started)},
         {QStringLiteral("ended"), StampOrNull(board.ended)},
         {QStringLiteral("code_file"), files.codeFile},
-        {QStringLiteral("code_sha256"), files.codeSha256},
+        {QStringLiteral("code_sha256"), TextOrNull(files.codeSha256)},
         {QStringLiteral("support_sha256"), support},
         {QStringLiteral("version"), QStringLiteral(ORVANT_VERSION)},
     };

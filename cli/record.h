@@ -3,6 +3,7 @@
 // The record of a run for a test station: a board's label, its adapter, its summary line,
 // the verdict over all boards, its JSON object, and the time stamps of the log file.
 
+#include "board.h"
 #include "seriallink.h"
 
 #include <QByteArray>
@@ -15,30 +16,13 @@
 
 #include <vector>
 
-// The files a run sends: the code file and the four support files, with their SHA-256.
+// The files a run sends: the code file and the four support files, with the SHA-256 of
+// the bytes read from them (empty for a file that could not be read).
 struct RunFiles
 {
     QString codeFile;
     QString codeSha256;
     QList<QPair<QString, QString>> supportSha256;  // file name, hash
-};
-
-// One board of a run: who it is, and how it ended once it has.
-struct BoardRecord
-{
-    QString port;        // as given to -p
-    QString device;      // the device it resolved to
-    QString label;       // serial number or fixture slot; empty when none
-    QJsonValue adapter;  // what the system reports of its adapter (AdapterOf), or null
-
-    int status = -1;      // exit status of its ending; -1 not started
-    QString what;         // the summary's words for it: "programmed", "transfer failed", ...
-    QString reason;       // the log line that tells why it failed, without its dashes
-    qint64 bytes = 0;     // image bytes the board echoed
-    qint64 totalBytes = 0;
-    double transferSeconds = 0;  // from the first image byte on
-    QDateTime started;    // when its download started (its port opened, if it never did)
-    QDateTime ended;
 };
 
 // A time as the record writes it: UTC, ISO 8601 with milliseconds.
@@ -56,12 +40,12 @@ QString LabelsOfPorts(const QStringList &optionNames, const QStringList &labelVa
 QJsonValue AdapterOf(const QString &device, const QList<SerialLink::PortInfo> &system);
 
 // "PORT" or "PORT [LABEL]".
-QString BoardName(const BoardRecord &board);
+QString BoardName(const BoardResult &board);
 // The summary line of a board that has ended.
-QString SummaryLine(const BoardRecord &board);
+QString SummaryLine(const BoardResult &board);
 // With two or more boards: "2 of 4 programmed; failed: PORT (5, transfer failed), ...".
-QString Verdict(const std::vector<BoardRecord> &boards);
+QString Verdict(const std::vector<BoardResult> &boards);
 // The header line of a port in the log file: its device and adapter.
-QString PortHeadLine(const BoardRecord &board);
+QString PortHeadLine(const BoardResult &board);
 // A board's JSON object on one line, without the line break.
-QByteArray JsonLine(const BoardRecord &board, const RunFiles &files);
+QByteArray JsonLine(const BoardResult &board, const RunFiles &files);

@@ -4,6 +4,8 @@
 #include "engine.h"
 #include "files.h"
 #include "targetsimprocess.h"
+#include "unreadablefile.h"
+#include "watchdog.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -14,6 +16,9 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
+
+#include <csignal>
 
 namespace {
 
@@ -24,11 +29,14 @@ struct FlashRun
     QString err;
 };
 
-// Runs orvant-flash to its end.
-FlashRun RunFlash(const QStringList &arguments)
+// Runs orvant-flash to its end; or, with a command, that command (which runs it).
+FlashRun RunFlash(const QStringList &arguments, const QStringList &command = {})
 {
     QProcess flash;
-    flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
+    if (command.isEmpty())
+        flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
+    else
+        flash.start(command.first(), command.mid(1));
     FlashRun run;
     if (!flash.waitForFinished(60000)) {
         flash.kill();
@@ -172,83 +180,254 @@ private slots:
         QCOMPARE(logged.last(), "==== exit status 3");
     }
 
+    // Each way a run ends: its exit status, the log line that says why, the summary's
+    // count of what the board echoed, and what targetsim saw. The code file is the
+    // sample, or "fifo", "missing" or "escape" (a closing line with terminal controls);
+    // LOG in the options is a log file of the row's own; a run is ended by itself, by
+    // a signal, or goes on after its standard output was closed.
     void exitStatuses_data()
     {
         QTest::addColumn<QStringList>("simOptions");
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<bool>("terminate");
+        QTest::addColumn<QString>("codeKind");
+        QTest::addColumn<QString>("how");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("logLine");
+        QTest::addColumn<QString>("summary");
         QTest::addColumn<QString>("simSays");
+        QTest::addColumn<QString>("error");
 
+        const QStringList quick{"--timeout", "1"};
+        const QString complete = "download 1: complete";
         // What targetsim reports shows that nothing reached it after the failure (or
         // at all): an injected failure is followed by a quiet period it watches.
-        QTest::newRow("missing support file") << QStringList{"--timeout", "1"} << QStringList{"-s", "nosupport"}
-                                              << false << 2
+        QTest::newRow("missing support file") << quick << QStringList{"-s", "nosupport"} << "" << "" << 2
                                               << "------ Download cancelled: the image could not be built. "
                                                  "Nothing was sent."
-                                              << "0 bytes received";
+                                              << "failed (2, the image cannot be built), 0 of 0 bytes"
+                                              << "0 bytes received" << "";
         QTest::newRow("port that does not exist")
-            << QStringList{"--timeout", "1"} << QStringList{"-p", "/dev/orvant-no-such-port"} << false << 3
+            << quick << QStringList{"-p", "/dev/orvant-no-such-port"} << "" << "" << 3
             << "[/dev/orvant-no-such-port] ---- Cannot open port /dev/orvant-no-such-port: No such file or directory"
-            << "0 bytes received";
-        QTest::newRow("no lock") << QStringList{"--no-lock"} << QStringList{} << false << 4
-                                 << "Baud Did not Match. Exiting..." << "nothing received after it";
-        QTest::newRow("wrong echo") << QStringList{"--wrong-echo", "30"} << QStringList{} << false << 5
-                                    << "------ Serial Communications Error at  30" << "nothing received after it";
-        QTest::newRow("port lost") << QStringList{"--hangup-after", "30"} << QStringList{} << false << 6
-                                   << "------ Download stopped: the port was lost" << "line closed after image byte 30";
+            << "failed (3, the port cannot be opened), 0 of 1296 bytes" << "0 bytes received" << "";
+        QTest::newRow("no lock") << QStringList{"--no-lock"} << QStringList{} << "" << "" << 4
+                                 << "Baud Did not Match. Exiting..."
+                                 << "failed (4, no lock), 0 of 1296 bytes"
+                                 << "nothing received after it" << "";
+        QTest::newRow("wrong echo") << QStringList{"--wrong-echo", "30"} << QStringList{} << "" << "" << 5
+                                    << "------ Serial Communications Error at  30"
+                                    << "failed (5, transfer failed), 30 of 1296 bytes" << "nothing received after it"
+                                    << "";
+        QTest::newRow("port lost") << QStringList{"--hangup-after", "30"} << QStringList{} << "" << "" << 6
+                                   << "------ Download stopped: the port was lost"
+                                   << "failed (6, port lost), 31 of 1296 bytes" << "line closed after image byte 30"
+                                   << "";
         QTest::newRow("stall") << QStringList{"--silent-after", "30", "--quiet-ms", "2000"}
-                               << QStringList{"--stall-timeout", "1"} << false << 7
+                               << QStringList{"--stall-timeout", "1"} << "" << "" << 7
                                << "------ Download stopped: no reply for 1 s. Nothing more is sent."
-                               << "nothing received after it";
+                               << "failed (7, stall timeout), 31 of 1296 bytes" << "nothing received after it" << "";
         // SIGTERM while the board waits for an echo; targetsim then serves a second
         // download, so that anything sent after the signal would show.
         QTest::newRow("SIGTERM") << QStringList{"--silent-after", "30", "--downloads", "2"}
-                                 << QStringList{"--stall-timeout", "0"} << true << 130
+                                 << QStringList{"--stall-timeout", "0"} << "" << "SIGTERM" << 130
                                  << "------ Download stopped: interrupted. Nothing more is sent."
-                                 << "summary: download 1 failure injected";
+                                 << "failed (130, interrupted), 31 of 1296 bytes"
+                                 << "summary: download 1 failure injected" << "";
+
+        // A hang-up of the station's session stops like SIGTERM. It comes while the kernel's
+        // acknowledgement is awaited: all 62 bytes of it were echoed.
+        QTest::newRow("SIGHUP awaiting an acknowledgement")
+            << QStringList{"--silent-after", "61", "--downloads", "2"} << QStringList{"--stall-timeout", "0"} << ""
+            << "SIGHUP" << 130 << "------ Download stopped: interrupted. Nothing more is sent."
+            << "failed (130, interrupted), 62 of 1296 bytes" << "summary: download 1 failure injected" << "";
+        // The closing exchange sends no image bytes: the count stops at the image.
+        QTest::newRow("bad closing reply")
+            << QStringList{"--bad-close", "1"} << QStringList{} << "" << "" << 5
+            << "------ Did Not receive Acknowledge for Algo/Block 7 Exiting"
+            << "failed (5, transfer failed), 1296 of 1296 bytes" << "nothing received after it" << "";
+
+        // The files come first: a file problem is exit status 2 with no port opened, and
+        // the record never waits on a file (a FIFO without a writer).
+        QTest::newRow("missing code file and a missing port")
+            << quick << QStringList{"-p", "/dev/orvant-no-such-port"} << "missing" << "" << 2
+            << "---- Cannot load CODE: No such file or directory"
+            << "failed (2, the image cannot be built), 0 of 0 bytes" << "0 bytes received"
+            << "orvant-flash: Cannot load CODE: No such file or directory";
+        QTest::newRow("FIFO as the code file, with a record")
+            << quick << QStringList{"--log", "LOG"} << "fifo" << "" << 2
+            << "---- Cannot load CODE: not a regular file"
+            << "failed (2, the image cannot be built), 0 of 0 bytes" << "0 bytes received"
+            << "orvant-flash: Cannot load CODE: not a regular file";
+
+        // A record that cannot be written is no plain success; the board still runs to
+        // its end.
+        QTest::newRow("log file that cannot be written")
+            << QStringList{} << QStringList{"--log", "/dev/full"} << "" << "" << 8 << "------ DSP programmed in "
+            << "programmed, 1296 of 1296 bytes" << complete
+            << "orvant-flash: cannot write the log file /dev/full: No space left on device";
+        // Standard output that goes away (| head) ends nothing: the log file gets the
+        // whole record and the status is the board's.
+        QTest::newRow("standard output closed")
+            << QStringList{} << QStringList{"--log", "LOG"} << "" << "close stdout" << 0 << "------ DSP programmed in "
+            << "programmed, 1296 of 1296 bytes" << complete << "";
+
+        // Text from a file reaches the terminal with its control characters escaped.
+        QTest::newRow("terminal controls in the closing line")
+            << QStringList{} << QStringList{"--log", "LOG"} << "escape" << "" << 0
+            << "Done with CODE. Read '\\x1b[2J\\x1b]0;owned\\x07\\x08\\x00end' from file"
+            << "programmed, 1296 of 1296 bytes" << complete << "";
     }
 
     void exitStatuses()
     {
         QFETCH(QStringList, simOptions);
         QFETCH(QStringList, options);
-        QFETCH(bool, terminate);
+        QFETCH(QString, codeKind);
+        QFETCH(QString, how);
         QFETCH(int, status);
         QFETCH(QString, logLine);
+        QFETCH(QString, summary);
         QFETCH(QString, simSays);
+        QFETCH(QString, error);
 
         const QString noSupport = dir.filePath("nosupport");
         for (const char *name : {"krnl24xx.hex", "clr24_x1.hex", "prg24_x1.hex"})
             QVERIFY(WriteFile(noSupport + "/" + name, ReadFile(dir.filePath(name))));
+        const QString own = dir.filePath(QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(own));
+        QString codeFile = code;
+        if (codeKind == "fifo")
+            codeFile = UnreadableFile(own, "fifo");
+        else if (codeKind == "missing")
+            codeFile = own + "/missing.hex";
+        else if (codeKind == "escape")
+            QVERIFY(WriteFile(codeFile = own + "/escape.hex",
+                              BootTable({{0x40, Words(500)}}, QByteArray("\x1b[2J\x1b]0;owned\x07\x08\0end", 19))));
+        const QString logFile = own + "/station.log";
+        options.replaceInStrings(QRegularExpression("^nosupport$"), noSupport)
+            .replaceInStrings(QRegularExpression("^LOG$"), logFile);
+        logLine.replace("CODE", codeFile);
+        error.replace("CODE", codeFile);
+
         auto target = StartTarget("unused.txt", simOptions);
         QVERIFY(target);
-        const QStringList arguments = QStringList{"-p", target->device, "-s", dir.path()}
-                                      + options.replaceInStrings(QRegularExpression("^nosupport$"), noSupport)
-                                      + QStringList{code};
+        const QStringList arguments = QStringList{"-p", target->device, "-s", dir.path()} + options
+                                      + QStringList{codeFile};
 
+        const QDateTime before = QDateTime::currentDateTimeUtc();
         FlashRun run;
-        if (terminate) {
+        if (how == "close stdout") {
+            // Standard output is a pipe whose reader ("true") is gone at once; the shell
+            // reports the program's status (141 for a death by SIGPIPE).
+            run = RunFlash({}, QStringList{"/bin/sh", "-c", "exec 3>&1; { \"$0\" \"$@\" 3>&-; echo $? >&3; } | true",
+                                           ORVANT_FLASH_PATH} + arguments);
+            run.status = run.out.trimmed().toInt();
+        } else if (!how.isEmpty()) {
+            Watchdog watchdog(30);
             QProcess flash;
             flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
+            QVERIFY(flash.waitForStarted());
             QVERIFY2(target->WaitFor("nothing received after it"), qPrintable(target->Output()));
-            flash.terminate();
-            QVERIFY(flash.waitForFinished(10000));
-            run.status = flash.exitCode();
+            ::kill(pid_t(flash.processId()), how == "SIGHUP" ? SIGHUP : SIGTERM);
+            QVERIFY(flash.waitForFinished(20000));
+            run.status = flash.exitStatus() == QProcess::NormalExit ? flash.exitCode() : -1;
             run.out = QString::fromLocal8Bit(flash.readAllStandardOutput());
+            run.err = QString::fromLocal8Bit(flash.readAllStandardError());
             target->process.terminate();
         } else {
             run = RunFlash(arguments);
         }
         QCOMPARE(run.status, status);
-        const QStringList lines = Lines(run.out);
-        QVERIFY2(!lines.filter(QRegularExpression("^" + QRegularExpression::escape(logLine))).isEmpty(),
-                 qPrintable(run.out));
-        QVERIFY2(run.out.contains(QStringLiteral(": failed (%1, ").arg(status)), qPrintable(run.out));
+        // With standard output gone, the record shows what it would have said.
+        const QString record = options.contains(logFile) ? Unstamped(logFile, before).join('\n') + '\n' : QString();
+        const QString shown = how == "close stdout" ? record : run.out;
+        QVERIFY2(!Lines(shown).filter(QRegularExpression("^" + QRegularExpression::escape(logLine))).isEmpty(),
+                 qPrintable(shown));
+        QVERIFY2(shown.contains(": " + summary), qPrintable(shown));
+        if (options.contains(logFile))
+            QVERIFY2(record.endsWith(QStringLiteral("==== exit status %1\n").arg(status)), qPrintable(record));
+        if (!error.isEmpty())
+            QVERIFY2(Lines(run.err).contains(error), qPrintable(run.err));
+        for (const QString &text : {run.out, run.err, record})
+            QVERIFY2(!text.contains(QChar(0x1b)) && !text.contains(QChar(0x07)), qPrintable(text));
         target->WaitForExit();
         QVERIFY2(target->Output().contains(simSays), qPrintable(target->Output()));
         QVERIFY2(!target->Output().contains("violation"), qPrintable(target->Output()));
+    }
+
+    // Every board ends with its status, whatever their number: no crash as the boards
+    // are taken down, also with a small stack limit per thread.
+    void manyBoards_data()
+    {
+        QTest::addColumn<int>("targets");
+        QTest::addColumn<int>("missingPorts");
+        QTest::addColumn<int>("status");
+        QTest::newRow("eight boards, 20 MiB stack limit") << 8 << 0 << 0;
+        QTest::newRow("forty missing ports, 20 MiB stack limit") << 0 << 40 << 3;
+    }
+
+    void manyBoards()
+    {
+        QFETCH(int, targets);
+        QFETCH(int, missingPorts);
+        QFETCH(int, status);
+        std::vector<std::unique_ptr<TargetSimProcess>> sims;
+        QStringList arguments{ORVANT_FLASH_PATH};
+        for (int i = 0; i < targets; ++i) {
+            sims.push_back(StartTarget(QStringLiteral("many%1.txt").arg(i)));
+            QVERIFY(sims.back());
+            arguments << "-p" << sims.back()->device;
+        }
+        for (int i = 0; i < missingPorts; ++i)
+            arguments << "-p" << QStringLiteral("/dev/orvant-missing-%1").arg(i);
+        QProcess flash;
+        flash.start("/bin/sh", QStringList{"-c", "ulimit -s 20480 && exec \"$@\"", "sh"} + arguments
+                                   + QStringList{"-q", "-s", dir.path(), code});
+        QVERIFY(flash.waitForFinished(120000));
+        const QString err = QString::fromLocal8Bit(flash.readAllStandardError());
+        QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(flash.exitCode() == status, qPrintable(QString::number(flash.exitCode()) + "\n" + err));
+        // A summary line per board, then the verdict.
+        const QStringList out = Lines(QString::fromLocal8Bit(flash.readAllStandardOutput()));
+        QCOMPARE(out.size(), targets + missingPorts + 1);
+        QVERIFY2(out.last().startsWith(QStringLiteral("%1 of %2 programmed").arg(targets).arg(targets + missingPorts)),
+                 qPrintable(out.last()));
+        for (int i = 0; i < targets; ++i) {
+            QCOMPARE(sims[size_t(i)]->WaitForExit(), 0);
+            QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath(QStringLiteral("many%1.txt").arg(i))),
+                     TargetSimProcess::CodeWords(code));
+        }
+    }
+
+    // One device, one owner: a second program that reaches a board through a link to its
+    // device is refused, also as root, and the first one's download goes on unharmed.
+    void secondProgramOnTheSameDeviceIsRefused()
+    {
+        // The lock answers the tenth carriage return: a second of lock wait to try in.
+        auto target = StartTarget("owned.txt", {"--lock-after", "10"});
+        QVERIFY(target);
+        const QString link = dir.filePath("board-link");
+        QFile::remove(link);
+        QVERIFY(QFile::link(target->device, link));
+
+        QProcess first;
+        first.start(QStringLiteral(ORVANT_FLASH_PATH), {"-p", target->device, "-s", dir.path(), code});
+        QString firstOut;
+        QVERIFY(WaitUntil([&] {
+            firstOut += QString::fromLocal8Bit(first.readAllStandardOutput());
+            return firstOut.contains("Waiting reply from DSP");
+        }));
+        const FlashRun second = RunFlash({"-p", link, "-s", dir.path(), code});
+        QCOMPARE(second.status, 3);
+        QVERIFY2(second.out.contains("---- Cannot open port " + link + " (" + target->device
+                                     + "): it is in use by another program"),
+                 qPrintable(second.out));
+
+        QVERIFY(first.waitForFinished(20000));
+        QCOMPARE(first.exitCode(), 0);
+        QCOMPARE(target->WaitForExit(), 0);
+        QVERIFY2(!target->Output().contains("violation"), qPrintable(target->Output()));
+        QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath("owned.txt")), TargetSimProcess::CodeWords(code));
     }
 
     void threeBoardsAtOnceOneFailing()
@@ -440,7 +619,16 @@ private slots:
                                            << "--check takes only -s and the code file";
         QTest::newRow("negative stall timeout")
             << QStringList{"-p", "1", "--stall-timeout", "-1", "code.hex"}
-            << "--stall-timeout: \"-1\" is not a number of seconds from 0 to 86400";
+            << "--stall-timeout: \"-1\" is not 0 or a number of seconds from 0.001 to 86400";
+        // Less than a millisecond would be no timeout at all.
+        QTest::newRow("stall timeout under a millisecond")
+            << QStringList{"-p", "1", "--stall-timeout", "0.0004", "code.hex"}
+            << "--stall-timeout: \"0.0004\" is not 0 or a number of seconds from 0.001 to 86400";
+        QTest::newRow("log file without a name")
+            << QStringList{"-p", "1", "--log", "", "code.hex"} << "--log: no file name given";
+        // A name without /dev/ lies under /dev, as the toolkit has it: one device twice.
+        QTest::newRow("same device under two names")
+            << QStringList{"-p", "pts/5", "-p", "/dev/pts/5", "code.hex"} << "port /dev/pts/5 is given twice";
         QTest::newRow("label before any port") << QStringList{"-l", "SN-1", "-p", "1", "code.hex"}
                                                << "--label \"SN-1\" comes before any -p";
         QTest::newRow("two labels for one port") << QStringList{"-p", "1", "-l", "A", "--label=B", "code.hex"}
