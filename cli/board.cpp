@@ -17,7 +17,7 @@ BoardEnding EndingOf(Download::Outcome outcome, bool stalled)
     case O::Programmed:     return {0, "programmed"};
     case O::NotBuilt:       return {2, "the image cannot be built"};
     case O::NoPort:         return {3, "the port cannot be opened"};
-    case O::NoLock:         return {4, "no lock after 31 attempts"};
+    case O::NoLock:         return {4, "no lock"};
     case O::TransferFailed: return {5, "transfer failed"};
     case O::PortLost:       return {6, "port lost"};
     case O::Stopped:        return stalled ? BoardEnding{7, "stall timeout"}
@@ -58,6 +58,7 @@ Board::Board(int index, const QString &prefix, double stallSeconds, Console &con
 
 bool Board::Open()
 {
+    started = QDateTime::currentDateTimeUtc();
     if (link.OpenPort(result.portText))
         return true;
     outcome = Download::Outcome::NoPort;
@@ -80,6 +81,7 @@ void Board::Start(const std::atomic<bool> &stop)
         Close(true);
         return;
     }
+    started = QDateTime::currentDateTimeUtc();
     download.StartDownload(built, loaderText, result.portText);
     // StartDownload returns once the first image byte is out, or the download is over.
     if (download.Running() && stallMs > 0) {
@@ -144,6 +146,8 @@ void Board::Finish()
     result.echoed = download.EchoedBytes();
     result.seconds = download.TransferSeconds();
     result.reason = WithoutDashes(reason);
+    result.started = started;
+    result.ended = QDateTime::currentDateTimeUtc();
 
     console.SetProgress(index, prefix + QString::fromLatin1(result.Ending().what));
     emit Finished();

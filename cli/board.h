@@ -6,7 +6,9 @@
 #include "seriallink.h"
 #include "statuslog.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonValue>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -42,6 +44,10 @@ struct BoardResult
     qint64 total = 0;    // bytes in the image
     double seconds = 0;  // from the first image byte on
     QString reason;      // the log line that tells why it failed, without the dashes
+    QString label;       // its serial number or fixture slot; empty when none
+    QJsonValue adapter;  // what the system reports of its adapter (AdapterOf), or null
+    QDateTime started;   // UTC: when its download started (its port opened, if it never did)
+    QDateTime ended;     // UTC
 
     BoardEnding Ending() const { return EndingOf(outcome, stalled); }
 };
@@ -103,4 +109,5 @@ private:
     Download::Outcome outcome = Download::Outcome::None;
     bool stalled = false;
     bool finished = false;
+    QDateTime started;
 };

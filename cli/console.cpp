@@ -1,7 +1,9 @@
 #include "console.h"
 
+#include "record.h"
 #include "terminal.h"
 
+#include <QDateTime>
 #include <QMutexLocker>
 
 #include <cstdio>
@@ -20,8 +22,8 @@ QString Escaped(const QString &text)
     return shown;
 }
 
-Console::Console(bool quiet, bool progress, int boards)
-    : quiet(quiet), progress(progress && PrepareTerminal())
+Console::Console(bool quiet, bool json, bool progress, int boards)
+    : quiet(quiet || json), json(json), progress(progress && PrepareTerminal())
 {
     for (int i = 0; i < boards; ++i)
         progressLines << QString();
@@ -53,10 +55,11 @@ int Console::LogFileFailures()
 
 void Console::WriteLogFile(const QString &line)
 {
-    // Called with the mutex held.
+    // Called with the mutex held, so the stamps follow each other in the file.
     if (!logFile.isOpen())
         return;
-    const QByteArray bytes = Escaped(line).toUtf8() + '\n';
+    const QByteArray bytes = (Stamp(QDateTime::currentDateTimeUtc()) + QLatin1Char(' ') + Escaped(line)).toUtf8()
+                             + '\n';
     if (logFile.write(bytes) == bytes.size() && logFile.flush())
         return;
     if (logFileFailures++ == 0) {
@@ -71,16 +74,21 @@ void Console::WriteLogFile(const QString &line)
 
 void Console::Write(FILE *stream, const QString &line)
 {
+    // Called with the mutex held.
+    WriteBytes(stream, Escaped(line).toLocal8Bit() + '\n');
+    WriteLogFile(line);
+}
+
+void Console::WriteBytes(FILE *stream, const QByteArray &bytes)
+{
     // Called with the mutex held. The progress lines share the terminal with the log:
     // they go away for the line and come back under it.
     const bool redraw = progress && shownLines > 0;
     if (redraw)
         EraseProgress();
-    const QByteArray bytes = Escaped(line).toLocal8Bit() + '\n';
     // A stream that went away fails here (its signal is ignored); the run goes on.
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
-    WriteLogFile(line);
     if (redraw)
         DrawProgressLocked();
 }
@@ -100,7 +108,16 @@ void Console::LogLine(const QString &prefix, const QString &line)
 void Console::Out(const QString &line)
 {
     QMutexLocker lock(&mutex);
-    Write(stdout, line);
+    if (json)
+        WriteLogFile(line);
+    else
+        Write(stdout, line);
+}
+
+void Console::Json(const QByteArray &line)
+{
+    QMutexLocker lock(&mutex);
+    WriteBytes(stdout, line + '\n');
 }
 
 void Console::Error(const QString &line)

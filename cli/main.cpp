@@ -3,6 +3,7 @@
 #include "board.h"
 #include "console.h"
 #include "downloadimage.h"
+#include "record.h"
 #include "seriallink.h"
 #include "statuslog.h"
 #include "terminal.h"
@@ -19,6 +20,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -52,6 +54,11 @@ const char *const HelpText =
     "                         under /dev (ttyUSB0). Links lead to the device. Once\n"
     "                         per board; one device twice, by any names, is\n"
     "                         refused, and so is a device another program holds.\n"
+    "  -l, --label LABEL      a label for the board of the -p just before it (its\n"
+    "                         serial number or fixture slot), shown with its port\n"
+    "                         in the summary, the verdict, the log file and the\n"
+    "                         JSON; one line of printable text, at most one per\n"
+    "                         port\n"
     "  -s, --support-dir DIR  the folder of krnl24xx.hex, clr24_x1.hex,\n"
     "                         era24_x1.hex and prg24_x1.hex (default: the folder of\n"
     "                         this program)\n"
@@ -61,10 +68,15 @@ const char *const HelpText =
     "      --list-ports       list the serial ports the system reports: device\n"
     "                         name, description, maker, serial number and the\n"
     "                         /dev/serial/by-id name\n"
-    "      --log FILE         append the whole run to FILE, headed by the date and\n"
-    "                         time, the code file's path and SHA-256, the SHA-256\n"
-    "                         of the four support files (of the bytes sent) and\n"
-    "                         the ports\n"
+    "      --log FILE         append the whole run to FILE, every line stamped with\n"
+    "                         its UTC time, headed by the code file's path and\n"
+    "                         SHA-256, the SHA-256 of the four support files (of\n"
+    "                         the bytes sent) and each port's device and adapter,\n"
+    "                         closed by the exit status\n"
+    "      --json             standard output carries one JSON object per board, on\n"
+    "                         one line, written when that board ends, and nothing\n"
+    "                         else (the log lines, the summary and the verdict go\n"
+    "                         to --log only)\n"
     "      --stall-timeout SECONDS\n"
     "                         give a board up when it sends nothing for SECONDS\n"
     "                         during the transfer (default 60, at least 0.001;\n"
@@ -79,11 +91,23 @@ const char *const HelpText =
     "  windows show it, in whole lines (the \"=\" marks of the lock wait appear as one\n"
     "  line once the lock wait is over). With several ports each line begins with\n"
     "  \"[PORT] \", PORT as given to -p. Then one summary line per board, in\n"
-    "  command-line order:\n"
-    "  PORT: programmed, BYTES of TOTAL bytes in SECONDS s, RATE bytes/s\n"
-    "  PORT: failed (STATUS, WHAT), BYTES of TOTAL bytes in SECONDS s, RATE bytes/s\n"
-    "  BYTES are the image bytes the board echoed, SECONDS count from the first\n"
-    "  image byte on (the lock wait is not counted), RATE is BYTES / SECONDS.\n"
+    "  command-line order (\"PORT [LABEL]\" for a board with a label):\n"
+    "  PORT: programmed, BYTES of TOTAL bytes, transfer T s, total S s, RATE bytes/s\n"
+    "  PORT: failed (STATUS, WHAT), BYTES of TOTAL bytes, transfer T s, total S s,\n"
+    "  RATE bytes/s\n"
+    "  BYTES are the image bytes the board echoed; T counts from the first image\n"
+    "  byte on (the lock wait is not counted), S from the start of the download (the\n"
+    "  lock wait) to its end; RATE is BYTES / T. With two or more boards a verdict\n"
+    "  follows:\n"
+    "  2 of 3 programmed; failed: PORT (STATUS, WHAT)\n"
+    "  With --json each board's object has the fields port, device, label, adapter\n"
+    "  (description, manufacturer, serial_number and by_id, those the system\n"
+    "  reports; null for none), result (programmed, image, port, no-lock, transfer,\n"
+    "  port-lost, stall, interrupted or not-started), status (its exit status; null\n"
+    "  when not started), reason (the log line that tells why it failed; null when\n"
+    "  programmed), bytes, total_bytes, transfer_seconds, seconds, started and ended\n"
+    "  (UTC, ISO 8601 with milliseconds), code_file, code_sha256, support_sha256\n"
+    "  (file name to SHA-256) and version.\n"
     "  Errors, with the log line that tells why a board failed, go to standard\n"
     "  error. When standard error is a terminal it shows a live progress line per\n"
     "  board. Control characters from files and paths are shown as \\xNN.\n"
@@ -114,6 +138,8 @@ const char *const HelpText =
     "  orvant-flash -p /dev/ttyUSB0 drive.hex\n"
     "  orvant-flash -p 1 -s /opt/boards/support drive.hex\n"
     "  orvant-flash -p /dev/ttyUSB0 -p /dev/ttyUSB1 --log station.log drive.hex\n"
+    "  orvant-flash -p /dev/ttyUSB0 -l SN-0042 -p /dev/ttyUSB1 -l SN-0043 --json \\\n"
+    "      --log station.log drive.hex\n"
     "  orvant-flash --check drive.hex\n"
     "  orvant-flash --list-ports\n";
 
@@ -141,11 +167,13 @@ int UsageError(const QString &text)
 struct Arguments
 {
     QStringList ports;
+    QStringList labels;  // each port's label; empty where none
     QString supportDir;
     QString codeFile;
     QString logFile;
     double stallSeconds = DefaultStallSeconds;
     bool quiet = false;
+    bool json = false;
 };
 
 // The folder and code file as the log shows them: whole paths.
@@ -230,16 +258,26 @@ int Check(const Arguments &a)
 
 constexpr int ExitLogFile = 8;
 
-// The head of a run in the log file: when, what was sent (the SHA-256 of the very bytes
-// the image was built from), where to.
+// The files of the record: the SHA-256 of the very bytes the image was built from.
+// Files are read in download order and the reading stops at the first that fails.
+RunFiles FilesOf(const Arguments &a, const QList<FileRead> &reads)
+{
+    const auto digest = [&reads](int file) {
+        return file < reads.size() ? QString::fromLatin1(reads[file].sha256.toHex()) : QString();
+    };
+    RunFiles files;
+    files.codeFile = a.codeFile;
+    files.codeSha256 = digest(4);
+    for (int i = 0; i < 4; ++i)
+        files.supportSha256.append({QLatin1String(SupportFileNames[i]), digest(i)});
+    return files;
+}
+
+// The head of a run in the log file: what was sent, where to, through which adapter.
 void WriteLogHead(Console &console, const Arguments &a, const QList<FileRead> &reads,
                   const std::vector<BoardResult> &results)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    console.FileLine(QStringLiteral("==== orvant-flash %1, %2")
-                         .arg(QStringLiteral(ORVANT_VERSION),
-                              now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate)));
-    // Files are read in download order and the reading stops at the first that fails.
+    console.FileLine(QStringLiteral("==== orvant-flash %1").arg(QStringLiteral(ORVANT_VERSION)));
     const auto digest = [&reads](int file) {
         if (file >= reads.size())
             return QStringLiteral("not read (an earlier file cannot be loaded)");
@@ -252,35 +290,16 @@ void WriteLogHead(Console &console, const Arguments &a, const QList<FileRead> &r
     console.FileLine(QStringLiteral("support files: ") + a.supportDir);
     for (int i = 0; i < 4; ++i)
         console.FileLine(QStringLiteral("%1 SHA-256: %2").arg(QLatin1String(SupportFileNames[i]), digest(i)));
-    QStringList ports;
     for (const BoardResult &result : results)
-        ports << (result.device == result.portText
-                      ? result.portText
-                      : QStringLiteral("%1 (%2)").arg(result.portText, result.device));
-    console.FileLine(QStringLiteral("ports: ") + ports.join(QStringLiteral(", ")));
-}
-
-QString SummaryLine(const BoardResult &result)
-{
-    const BoardEnding ending = result.Ending();
-    if (ending.status < 0)
-        return QStringLiteral("%1: not started (another port cannot be opened)").arg(result.portText);
-    const QString what = ending.status == 0
-            ? QString::fromLatin1(ending.what)
-            : QStringLiteral("failed (%1, %2)").arg(ending.status).arg(QLatin1String(ending.what));
-    const double rate = result.seconds > 0 ? result.echoed / result.seconds : 0;
-    return QStringLiteral("%1: %2, %3 of %4 bytes in %5 s, %6 bytes/s")
-        .arg(result.portText, what)
-        .arg(result.echoed)
-        .arg(result.total)
-        .arg(result.seconds, 0, 'f', 2)
-        .arg(qint64(rate));
+        console.FileLine(PortHeadLine(result));
 }
 
 // Runs every board at once, each in a thread of its own, until all have finished. The
-// boards are made, run and destroyed within this function; their results stay.
+// boards are made, run and destroyed within this function; their results stay. ended
+// runs in this thread for each board as soon as it is done.
 void RunBoards(const Arguments &a, Console &console, const DownloadImage &image,
-               const QString &loaderText, std::vector<BoardResult> &results)
+               const QString &loaderText, std::vector<BoardResult> &results,
+               const std::function<void(const BoardResult &)> &ended)
 {
     const int count = int(results.size());
     std::vector<Board *> boards;
@@ -293,7 +312,8 @@ void RunBoards(const Arguments &a, Console &console, const DownloadImage &image,
         boards.push_back(board);
         threads.push_back(std::make_unique<QThread>());
         QThread *thread = threads.back().get();
-        QObject::connect(board, &Board::Finished, &loop, [&] {
+        QObject::connect(board, &Board::Finished, &loop, [&, i] {
+            ended(results[size_t(i)]);
             if (++finished == count)
                 loop.quit();
         });
@@ -351,7 +371,11 @@ int Program(const Arguments &a)
     for (int i = 0; i < count; ++i) {
         results[size_t(i)].portText = a.ports[i];
         results[size_t(i)].device = SerialLink::DeviceForPortText(a.ports[i]);
+        results[size_t(i)].label = a.labels[i];
     }
+    const QList<SerialLink::PortInfo> system = SerialLink::SystemPorts();
+    for (BoardResult &result : results)
+        result.adapter = AdapterOf(result.device, system);
 
     // The image first, once, before any port is opened: a file that cannot be loaded
     // stops the run with nothing opened, and the record names the bytes that were sent.
@@ -365,7 +389,13 @@ int Program(const Arguments &a)
                              "needed. Nothing was sent.").arg(image->BlockTotal()).arg(NamedBlocks)
             : QStringLiteral("------ Download cancelled: the image could not be built. Nothing was sent.");
 
-    Console console(a.quiet, built && StandardErrorIsTerminal(), count);
+    Console console(a.quiet, a.json, built && StandardErrorIsTerminal(), count);
+    // With --json, each board's line as soon as it ends.
+    const RunFiles files = FilesOf(a, reads);
+    const auto ended = [&](const BoardResult &result) {
+        if (a.json)
+            console.Json(JsonLine(result, files));
+    };
     if (!a.logFile.isEmpty()) {
         QString reason;
         if (!console.OpenLogFile(a.logFile, &reason))
@@ -375,7 +405,7 @@ int Program(const Arguments &a)
     InstallStopSignals(OnStopSignal);
 
     if (built) {
-        RunBoards(a, console, *image, loaderLog.Text(), results);
+        RunBoards(a, console, *image, loaderLog.Text(), results, ended);
     } else {
         // The loader's lines once, for every board, then why nothing was sent.
         {
@@ -387,9 +417,12 @@ int Program(const Arguments &a)
         const QStringList lines = loaderLog.Text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         const QString reason = WithoutDashes(loaded || lines.isEmpty() ? cancelled : lines.last());
         console.Error(QStringLiteral("orvant-flash: ") + reason);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
         for (BoardResult &result : results) {
             result.outcome = Download::Outcome::NotBuilt;
             result.reason = reason;
+            result.started = result.ended = now;
+            ended(result);
         }
     }
 
@@ -400,10 +433,12 @@ int Program(const Arguments &a)
         if (ending.status > 0 && status == ExitOk)
             status = ending.status;
     }
+    if (count > 1)
+        console.Out(Verdict(results));
     for (const BoardResult &result : results) {
         if (result.Ending().status > 0 && result.outcome != Download::Outcome::NotBuilt)
             console.Error(QStringLiteral("orvant-flash: %1: %2: %3")
-                              .arg(result.portText, QLatin1String(result.Ending().what), result.reason));
+                              .arg(BoardName(result), QLatin1String(result.Ending().what), result.reason));
     }
     // Programmed, but without the record a line relies on: that is no plain success.
     if (status == ExitOk && console.LogFileFailures() > 0)
@@ -428,9 +463,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption logFile(QStringLiteral("log"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption stall(QStringLiteral("stall-timeout"), QString(), QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringList{"q", "quiet"});
+    const QCommandLineOption label(QStringList{"l", "label"}, QString(), QStringLiteral("LABEL"));
+    const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{"h", "help"});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({port, supportDir, check, listPorts, logFile, stall, quiet, help, version});
+    parser.addOptions({port, supportDir, check, listPorts, logFile, stall, quiet, label, json, help, version});
     if (!parser.parse(app.arguments()))
         return UsageError(parser.errorText());
     if (parser.isSet(help)) {
@@ -456,7 +493,8 @@ int main(int argc, char *argv[])
     a.supportDir = WholePath(parser.isSet(supportDir) ? parser.value(supportDir)
                                                       : QCoreApplication::applicationDirPath());
     if (parser.isSet(check)) {
-        if (parser.isSet(port) || parser.isSet(logFile) || parser.isSet(stall) || parser.isSet(quiet))
+        if (parser.isSet(port) || parser.isSet(logFile) || parser.isSet(stall) || parser.isSet(quiet)
+            || parser.isSet(label) || parser.isSet(json))
             return UsageError(QStringLiteral("--check takes only -s and the code file"));
         return Check(a);
     }
@@ -475,6 +513,9 @@ int main(int argc, char *argv[])
             return UsageError(QStringLiteral("port %1 is given twice").arg(text));
         seen << device;
     }
+    const QString labelProblem = LabelsOfPorts(parser.optionNames(), parser.values(label), a.ports, a.labels);
+    if (!labelProblem.isEmpty())
+        return UsageError(labelProblem);
     if (parser.isSet(stall)) {
         // The timer counts whole milliseconds: less than one would be 0, waiting for ever.
         bool ok = false;
@@ -487,5 +528,6 @@ int main(int argc, char *argv[])
     if (parser.isSet(logFile) && a.logFile.isEmpty())
         return UsageError(QStringLiteral("--log: no file name given"));
     a.quiet = parser.isSet(quiet);
+    a.json = parser.isSet(json);
     return Program(a);
 }

@@ -1,6 +1,6 @@
 // orvant-flash end to end: the built program against the simulated target, its output
 // beside the log of the engine the windows use, its exit statuses, several boards at
-// once, --check and --log.
+// once, --check, --log as a time-stamped record, and --json.
 #include "engine.h"
 #include "files.h"
 #include "targetsimprocess.h"
@@ -8,6 +8,9 @@
 #include "watchdog.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -67,6 +70,29 @@ QString Sha256(const QString &path)
     return QCryptographicHash::hash(ReadFile(path), QCryptographicHash::Sha256).toHex();
 }
 
+// The log file's lines without their time stamps. Each stamp must be UTC with
+// milliseconds, no earlier than the line before and within the test's own run; a line
+// without one comes back whole, so that it fails the caller's comparison.
+QStringList Unstamped(const QString &path, const QDateTime &notBefore, QList<QDateTime> *stamps = nullptr)
+{
+    static const QRegularExpression stamp(R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z) )");
+    QDateTime last = notBefore.addMSecs(-1);
+    QStringList lines;
+    for (const QString &line : Lines(QString::fromUtf8(ReadFile(path)))) {
+        const QRegularExpressionMatch m = stamp.match(line);
+        const QDateTime time = QDateTime::fromString(m.captured(1), Qt::ISODateWithMs);
+        if (!m.hasMatch() || time < last || time > QDateTime::currentDateTimeUtc()) {
+            lines << "unstamped or out of order: " + line;
+            continue;
+        }
+        last = time;
+        lines << line.mid(m.capturedLength());
+        if (stamps)
+            *stamps << time;
+    }
+    return lines;
+}
+
 } // namespace
 
 class TestOrvantFlash : public QObject
@@ -98,6 +124,7 @@ private slots:
         auto target = StartTarget("flash.txt");
         QVERIFY(target);
         const QString logFile = dir.filePath("station.log");
+        const QDateTime before = QDateTime::currentDateTimeUtc();
         const FlashRun run = RunFlash({"-p", target->device, "-s", dir.path(), "--log", logFile, code});
         QCOMPARE(run.status, 0);
         QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
@@ -128,17 +155,18 @@ private slots:
             QVERIFY2(at >= 0, qPrintable(line));
         }
         QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(target->device)
-                                    + R"(: programmed, 1296 of 1296 bytes in \d+\.\d\d s, \d+ bytes/s$)")
+                                    + R"(: programmed, 1296 of 1296 bytes, transfer \d+\.\d\d s, )"
+                                    + R"(total \d+\.\d\d s, \d+ bytes/s$)")
                      .match(summary).hasMatch(),
                  qPrintable(summary));
 
-        // The log file: its head, then the run as printed, then the exit status. A second
-        // run (a port that cannot be opened) is appended under a head of its own.
+        // The log file, every line time-stamped: its head, then the run as printed, then
+        // the exit status. A second run (a port that cannot be opened) is appended under
+        // a head of its own.
         QCOMPARE(RunFlash({"-p", "/dev/orvant-no-such-port", "-s", dir.path(), "--log", logFile, code}).status, 3);
-        const QStringList logged = Lines(QString::fromUtf8(ReadFile(logFile)));
+        const QStringList logged = Unstamped(logFile, before);
         QVERIFY2(logged.size() > 9 + lines.size() + 2, qPrintable(logged.join('\n')));
-        QVERIFY(QRegularExpression(R"(^==== orvant-flash \d+\.\d+\.\d+, \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")
-                    .match(logged[0]).hasMatch());
+        QCOMPARE(logged[0], "==== orvant-flash " ORVANT_VERSION);
         QCOMPARE(logged.mid(1, 8),
                  QStringList({"code file: " + code, "code file SHA-256: " + Sha256(code),
                               "support files: " + dir.path(),
@@ -146,7 +174,7 @@ private slots:
                               "clr24_x1.hex SHA-256: " + Sha256(dir.filePath("clr24_x1.hex")),
                               "era24_x1.hex SHA-256: " + Sha256(dir.filePath("era24_x1.hex")),
                               "prg24_x1.hex SHA-256: " + Sha256(dir.filePath("prg24_x1.hex")),
-                              "ports: " + target->device}));
+                              "port " + target->device + ": device " + target->device + ", adapter null"}));
         QCOMPARE(logged.mid(9, lines.size() + 2), Lines(run.out) + QStringList{"==== exit status 0"});
         QVERIFY(logged[9 + lines.size() + 2].startsWith("==== orvant-flash "));
         QCOMPARE(logged.last(), "==== exit status 3");
@@ -184,7 +212,7 @@ private slots:
             << "failed (3, the port cannot be opened), 0 of 1296 bytes" << "0 bytes received" << "";
         QTest::newRow("no lock") << QStringList{"--no-lock"} << QStringList{} << "" << "" << 4
                                  << "Baud Did not Match. Exiting..."
-                                 << "failed (4, no lock after 31 attempts), 0 of 1296 bytes"
+                                 << "failed (4, no lock), 0 of 1296 bytes"
                                  << "nothing received after it" << "";
         QTest::newRow("wrong echo") << QStringList{"--wrong-echo", "30"} << QStringList{} << "" << "" << 5
                                     << "------ Serial Communications Error at  30"
@@ -286,6 +314,7 @@ private slots:
         const QStringList arguments = QStringList{"-p", target->device, "-s", dir.path()} + options
                                       + QStringList{codeFile};
 
+        const QDateTime before = QDateTime::currentDateTimeUtc();
         FlashRun run;
         if (how == "close stdout") {
             // Standard output is a pipe whose reader ("true") is gone at once; the shell
@@ -310,7 +339,7 @@ private slots:
         }
         QCOMPARE(run.status, status);
         // With standard output gone, the record shows what it would have said.
-        const QString record = QString::fromUtf8(ReadFile(logFile));
+        const QString record = options.contains(logFile) ? Unstamped(logFile, before).join('\n') + '\n' : QString();
         const QString shown = how == "close stdout" ? record : run.out;
         QVERIFY2(!Lines(shown).filter(QRegularExpression("^" + QRegularExpression::escape(logLine))).isEmpty(),
                  qPrintable(shown));
@@ -358,7 +387,11 @@ private slots:
         const QString err = QString::fromLocal8Bit(flash.readAllStandardError());
         QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
         QVERIFY2(flash.exitCode() == status, qPrintable(QString::number(flash.exitCode()) + "\n" + err));
-        QCOMPARE(Lines(QString::fromLocal8Bit(flash.readAllStandardOutput())).size(), targets + missingPorts);
+        // A summary line per board, then the verdict.
+        const QStringList out = Lines(QString::fromLocal8Bit(flash.readAllStandardOutput()));
+        QCOMPARE(out.size(), targets + missingPorts + 1);
+        QVERIFY2(out.last().startsWith(QStringLiteral("%1 of %2 programmed").arg(targets).arg(targets + missingPorts)),
+                 qPrintable(out.last()));
         for (int i = 0; i < targets; ++i) {
             QCOMPARE(sims[size_t(i)]->WaitForExit(), 0);
             QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath(QStringLiteral("many%1.txt").arg(i))),
@@ -404,7 +437,8 @@ private slots:
         auto third = StartTarget("flash3.txt", {"--lock-after", "3"});
         QVERIFY(first && second && third);
         const QStringList ports{first->device, second->device, third->device};
-        const FlashRun run = RunFlash({"-p", ports[0], "-p", ports[1], "-p", ports[2], "-s", dir.path(), code});
+        const FlashRun run = RunFlash({"-p", ports[0], "-p", ports[1], "--label", "SN-0002", "-p", ports[2],
+                                       "-s", dir.path(), code});
         QCOMPARE(run.status, 5);
         QCOMPARE(first->WaitForExit(), 0);
         QCOMPARE(third->WaitForExit(), 0);
@@ -413,9 +447,10 @@ private slots:
         QVERIFY2(second->WaitFor("nothing received after it"), qPrintable(second->Output()));
 
         // Each board's lines, whole and in order under its own prefix, then the summary
-        // in command-line order.
+        // in command-line order, the label beside its port, and the verdict.
         QStringList lines = Lines(run.out);
-        QCOMPARE(lines.size() > 3, true);
+        QCOMPARE(lines.size() > 4, true);
+        QCOMPARE(lines.takeLast(), "2 of 3 programmed; failed: " + ports[1] + " [SN-0002] (5, transfer failed)");
         const QStringList summary = lines.mid(lines.size() - 3);
         lines = lines.mid(0, lines.size() - 3);
         QStringList own[3];
@@ -436,10 +471,107 @@ private slots:
         QVERIFY(own[2].contains("---- Locked at  3th Char"));
         QVERIFY(own[2].last().startsWith("------ DSP programmed in "));
         QVERIFY2(summary[0].startsWith(ports[0] + ": programmed, 1296 of 1296 bytes"), qPrintable(summary[0]));
-        QVERIFY2(summary[1].startsWith(ports[1] + ": failed (5, transfer failed), 300 of 1296 bytes"),
+        QVERIFY2(summary[1].startsWith(ports[1] + " [SN-0002]: failed (5, transfer failed), 300 of 1296 bytes"),
                  qPrintable(summary[1]));
         QVERIFY2(summary[2].startsWith(ports[2] + ": programmed, 1296 of 1296 bytes"), qPrintable(summary[2]));
-        QCOMPARE(run.err, "orvant-flash: " + ports[1] + ": transfer failed: " + own[1].last() + "\n");
+        QCOMPARE(run.err, "orvant-flash: " + ports[1] + " [SN-0002]: transfer failed: " + own[1].last() + "\n");
+    }
+
+    void jsonAndLabelsMakeARecord()
+    {
+        // Two boards with labels: one programmed, one that never answers the lock wait.
+        auto good = StartTarget("json-flash.txt");
+        auto bad = StartTarget("unused.txt", {"--no-lock"});
+        QVERIFY(good && bad);
+        const QString logFile = dir.filePath("json.log");
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        const FlashRun run = RunFlash({"-p", good->device, "-l", "SN-0001", "-p", bad->device, "--label",
+                                       "slot 2", "-s", dir.path(), "--json", "--log", logFile, code});
+        const QDateTime after = QDateTime::currentDateTimeUtc();
+        QCOMPARE(run.status, 4);
+        QCOMPARE(good->WaitForExit(), 0);
+        QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath("json-flash.txt")), TargetSimProcess::CodeWords(code));
+
+        // Standard output: one JSON object a line for each board, in the order they
+        // ended (the programmed one first: the other waits out 31 lock attempts).
+        const QStringList out = Lines(run.out);
+        QCOMPARE(out.size(), 2);
+        QJsonObject board[2];
+        for (int i = 0; i < 2; ++i) {
+            QJsonParseError error;
+            const QJsonDocument document = QJsonDocument::fromJson(out[i].toUtf8(), &error);
+            QVERIFY2(document.isObject(), qPrintable(error.errorString() + ": " + out[i]));
+            board[i] = document.object();
+        }
+        QJsonObject support;
+        for (const char *name : SupportFileNames)
+            support[name] = Sha256(dir.filePath(name));
+        const struct
+        {
+            const char *field;
+            QJsonValue good, bad;
+        } fields[] = {
+            {"port", good->device, bad->device},
+            {"device", good->device, bad->device},
+            {"label", "SN-0001", "slot 2"},
+            {"adapter", QJsonValue(), QJsonValue()},  // the system lists no pseudo-terminal
+            {"result", "programmed", "no-lock"},
+            {"status", 0, 4},
+            {"reason", QJsonValue(), "Baud Did not Match. Exiting..."},
+            {"bytes", 1296, 0},
+            {"total_bytes", 1296, 1296},
+            {"code_file", code, code},
+            {"code_sha256", Sha256(code), Sha256(code)},
+            {"support_sha256", support, support},
+            {"version", ORVANT_VERSION, ORVANT_VERSION},
+        };
+        auto show = [](const QJsonValue &value) {
+            return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        };
+        for (const auto &f : fields) {
+            for (int i = 0; i < 2; ++i) {
+                const QJsonValue expected = i == 0 ? f.good : f.bad;
+                QVERIFY2(board[i][f.field] == expected,
+                         qPrintable(QString("%1 of board %2: %3, not %4")
+                                        .arg(f.field).arg(i).arg(show(board[i][f.field]), show(expected))));
+            }
+        }
+        // Its times: started and ended in the run, seconds between them, the transfer a
+        // part of it (none for the board that never locked, which waited 31 x 100 ms).
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(board[i].size(), qsizetype(std::size(fields)) + 4);
+            const QDateTime started = QDateTime::fromString(board[i]["started"].toString(), Qt::ISODateWithMs);
+            const QDateTime ended = QDateTime::fromString(board[i]["ended"].toString(), Qt::ISODateWithMs);
+            QVERIFY2(board[i]["ended"].toString().endsWith('Z') && before <= started && started <= ended
+                         && ended <= after,
+                     out[i].toUtf8());
+            QVERIFY(qAbs(board[i]["seconds"].toDouble() * 1000 - started.msecsTo(ended)) <= 1);
+        }
+        QVERIFY(board[0]["transfer_seconds"].toDouble() > 0);
+        QVERIFY(board[0]["transfer_seconds"].toDouble() < board[0]["seconds"].toDouble());
+        QCOMPARE(board[1]["transfer_seconds"].toDouble(), 0.0);
+        QVERIFY(board[1]["seconds"].toDouble() >= 3.1);
+
+        // The log file: the labels in the head and the summary, the verdict, the error,
+        // and the closing line, stamped after both boards ended.
+        QList<QDateTime> stamps;
+        const QStringList logged = Unstamped(logFile, before, &stamps);
+        QVERIFY2(logged.size() > 14, qPrintable(logged.join('\n')));
+        QCOMPARE(logged.mid(8, 2),
+                 QStringList({"port " + good->device + " [SN-0001]: device " + good->device + ", adapter null",
+                              "port " + bad->device + " [slot 2]: device " + bad->device + ", adapter null"}));
+        const QStringList end = logged.mid(logged.size() - 5);
+        QVERIFY2(end[0].startsWith(good->device + " [SN-0001]: programmed, 1296 of 1296 bytes, transfer "),
+                 qPrintable(end[0]));
+        QVERIFY2(end[1].startsWith(bad->device
+                                   + " [slot 2]: failed (4, no lock), 0 of 1296 bytes, transfer 0.00 s, total "),
+                 qPrintable(end[1]));
+        const QString badName = bad->device + " [slot 2]";
+        QCOMPARE(end.mid(2), QStringList({"1 of 2 programmed; failed: " + badName + " (4, no lock)",
+                                          "orvant-flash: " + badName + ": no lock: Baud Did not Match. Exiting...",
+                                          "==== exit status 4"}));
+        QVERIFY(stamps.last() >= QDateTime::fromString(board[1]["ended"].toString(), Qt::ISODateWithMs));
+        QCOMPARE(run.err, end[3] + "\n");
     }
 
     void checkPrintsTheBlockTable()
@@ -497,6 +629,14 @@ private slots:
         // A name without /dev/ lies under /dev, as the toolkit has it: one device twice.
         QTest::newRow("same device under two names")
             << QStringList{"-p", "pts/5", "-p", "/dev/pts/5", "code.hex"} << "port /dev/pts/5 is given twice";
+        QTest::newRow("label before any port") << QStringList{"-l", "SN-1", "-p", "1", "code.hex"}
+                                               << "--label \"SN-1\" comes before any -p";
+        QTest::newRow("two labels for one port") << QStringList{"-p", "1", "-l", "A", "--label=B", "code.hex"}
+                                                 << "port 1 has two labels";
+        QTest::newRow("label of two lines") << QStringList{"-p", "1", "-l", "SN-1\nOK", "code.hex"}
+                                            << "--label of port 1: a label is one line of printable text";
+        QTest::newRow("check with json") << QStringList{"--check", "--json", "code.hex"}
+                                         << "--check takes only -s and the code file";
     }
 
     void usageErrors()
