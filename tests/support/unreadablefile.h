@@ -31,5 +31,5 @@ private:
 void AddUnreadableFileRows(bool withPermission = false);
 
 // What tells whether a file was left alone: its kind, inode, size and modification time
-// (a replaced file has a new inode).
+// (a file written over has another size or time, a file put in its place another inode).
 QString FileIdentity(const QString &path);
