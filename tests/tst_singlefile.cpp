@@ -376,7 +376,7 @@ private slots:
         QVERIFY(program.waitForStarted(5000));
         const QString stored = dir->filePath("xdg/ZizUdederAdev.cfg");
         QVERIFY(WaitUntil([&] { return QFileInfo::exists(stored); }, 10000));
-        QTest::qWait(500); // the window is up and listening
+        QTest::qWait(1000); // the window is up and listening
         program.terminate();
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);

@@ -284,7 +284,7 @@ void FormBase::ShowProgress(int echoed, int total)
 void FormBase::PaintProgress()
 {
     SetBarLook(BarLook::Plain);
-    // The image is being built: its size is not known yet.
+    // The image is being built: a new download reports 0 of 1 until its size is known.
     if (barTotal <= 1) {
         DownloadProgress->setRange(0, 1);
         DownloadProgress->setValue(0);
