@@ -1,3 +1,4 @@
+#include "closeonsignal.h"
 #include "form1.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     Form1 form(FormBase::SettingsPath("ZizUdederAdev11.cfg"));
+    new CloseOnSignals(&form);
     form.show();
     return app.exec();
 }
