@@ -9,9 +9,10 @@
 #                                  OrvantBootLoader11 (or OrvantBootLoader) against the
 #                                  simulated target; --auto runs headless to the end
 #   ./run.sh build                 install and build only
-#   ./run.sh package               build the Debian package in build-package/, install it
-#                                  (it stays installed) and check that the installed
-#                                  window programs start and orvant-flash runs
+#   ./run.sh package               build the two Debian packages in build-package/, check
+#                                  them with lintian, install orvant-flash alone and check
+#                                  it, then orvant-bootloader (both stay installed), and
+#                                  check that the installed window programs start
 #   ./run.sh windows               build the Windows release in build-windows/: Qt for
 #                                  Windows once into ~/.cache/orvant-windows (or
 #                                  $ORVANT_WINDOWS_CACHE), the three programs, a zip and an
@@ -37,18 +38,30 @@ WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools nsis help2man zip unzip
 )
 WINDOWS_TEST_PACKAGES=(wine wine64 xvfb xauth x11-utils imagemagick)
+# Making and checking the packages: the man page, the checks, man -w, the completion.
+PACKAGE_PACKAGES=(dpkg-dev help2man lintian man-db bash-completion)
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# Waits for the package database when another installation holds it.
+apt_get() { # apt-get arguments...
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@"
+}
+
+installed() { # package
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
 
 install_packages() { # packages...
   local missing=()
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    installed "$p" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "== Installing: ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt_get update -qq
+  apt_get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 jobs() { nproc 2>/dev/null || echo 2; }
@@ -89,15 +102,52 @@ case "$cmd" in
     exec "$here/tools/demo.sh" "$here/build" "$@"
     ;;
   package)
-    # A folder of its own, so build/ keeps its build type.
-    install_packages "${BUILD_PACKAGES[@]}"
-    build build-package -DCMAKE_BUILD_TYPE=Release
-    rm -f build-package/orvant-bootloader_*.deb
+    # A folder of its own, so build/ keeps its build type; Debian's hardened compiler and
+    # linker flags, as a package built by dpkg-buildpackage gets them.
+    install_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    build build-package -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+      -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
+    rm -f build-package/*.deb
     (cd build-package && cpack -G DEB >/dev/null)
-    deb="$(ls "$here"/build-package/orvant-bootloader_*.deb)"
-    echo "== Installing $deb"
-    sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$deb" >/dev/null
+    cli_deb="$(ls "$here"/build-package/orvant-flash_*.deb)"
+    windows_deb="$(ls "$here"/build-package/orvant-bootloader_*.deb)"
+    for deb in "$cli_deb" "$windows_deb"; do
+      # Errors fail the run; warnings are printed.
+      tags="$(lintian --fail-on error "$deb" 2> >(grep -v "root privileges" >&2))" \
+        || { echo "$tags"; echo "lintian reports errors in $deb"; exit 1; }
+      echo "== $(basename "$deb"): $(stat -c %s "$deb") bytes; lintian: ${tags:-no errors or warnings}"
+    done
+    # A headless station must not get the desktop libraries with the command-line programmer.
+    depends="$(dpkg-deb -f "$cli_deb" Depends)"
+    if grep -Eiq 'libqt6(gui|widgets|svg|opengl)|qt6-qpa-plugins' <<<"$depends"; then
+      echo "orvant-flash depends on desktop libraries: $depends"; exit 1
+    fi
+    echo "   orvant-flash depends on: $depends"
+
+    for package in orvant-bootloader orvant-flash; do
+      if installed "$package"; then
+        echo "== Removing the installed $package"
+        apt_get remove -y -qq "$package" >/dev/null
+      fi
+    done
+    echo "== Installing $(basename "$cli_deb") alone"
+    apt_get install -y -qq "$cli_deb" >/dev/null
+    [ ! -e /usr/bin/OrvantBootLoader ] || { echo "orvant-flash installed a window program"; exit 1; }
+    # The command-line programmer needs no display; its help must come up complete.
+    /usr/bin/orvant-flash --help | grep "^Exit status:" >/dev/null \
+      || { echo "/usr/bin/orvant-flash --help is incomplete"; exit 1; }
+    echo "   /usr/bin/orvant-flash $(/usr/bin/orvant-flash --version | cut -d' ' -f2) runs"
+    manpage="$(man -w orvant-flash)" || { echo "orvant-flash has no man page"; exit 1; }
+    echo "   man page: $manpage"
+    bash -c '. /usr/share/bash-completion/bash_completion
+             _completion_loader orvant-flash; complete -p orvant-flash' >/dev/null 2>&1 \
+      || { echo "bash has no completion for orvant-flash"; exit 1; }
+    echo "   bash completion for orvant-flash loads"
+
+    echo "== Installing $(basename "$windows_deb")"
+    apt_get install -y -qq "$windows_deb" >/dev/null
     # Each installed program must come up and keep running until it is stopped.
     config="$(mktemp -d)"
     for program in OrvantBootLoader11 OrvantBootLoader; do
@@ -107,13 +157,10 @@ case "$cmd" in
       if [ "$status" -ne 124 ]; then
         echo "$program did not start (status $status):"; cat "$config/$program.log"; exit 1
       fi
-      echo "   /usr/bin/$program starts"
+      manpage="$(man -w "$program")" || { echo "$program has no man page"; exit 1; }
+      echo "   /usr/bin/$program starts; man page: $manpage"
     done
     rm -rf "$config"
-    # The command-line programmer needs no display; its help must come up complete.
-    /usr/bin/orvant-flash --help | grep "^Exit status:" >/dev/null \
-      || { echo "/usr/bin/orvant-flash --help is incomplete"; exit 1; }
-    echo "   /usr/bin/orvant-flash $(/usr/bin/orvant-flash --version | cut -d' ' -f2) runs"
     ;;
   windows)
     install_packages "${WINDOWS_PACKAGES[@]}"

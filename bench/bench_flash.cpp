@@ -54,8 +54,8 @@ FlashResult FlashRun(const QString &dir, int boards, const QStringList &targetOp
     const QString out = QString::fromLocal8Bit(flash.readAllStandardOutput());
     bool ok = finished && flash.exitStatus() == QProcess::NormalExit && flash.exitCode() == 0;
 
-    // "PORT: programmed, BYTES of TOTAL bytes in SECONDS s, RATE bytes/s", one per board.
-    static const QRegularExpression summary(R"(: programmed, (\d+) of \d+ bytes in ([0-9.]+) s,)");
+    // "PORT: programmed, BYTES of TOTAL bytes, transfer SECONDS s, ...", one per board.
+    static const QRegularExpression summary(R"(: programmed, (\d+) of \d+ bytes, transfer ([0-9.]+) s,)");
     int programmed = 0;
     double slowest = 0;
     for (auto match = summary.globalMatch(out); match.hasNext();) {

@@ -17,7 +17,7 @@ BoardEnding EndingOf(Download::Outcome outcome, bool stalled)
     case O::Programmed:     return {0, "programmed"};
     case O::NotBuilt:       return {2, "the image cannot be built"};
     case O::NoPort:         return {3, "the port cannot be opened"};
-    case O::NoLock:         return {4, "no lock after 31 attempts"};
+    case O::NoLock:         return {4, "no lock"};
     case O::TransferFailed: return {5, "transfer failed"};
     case O::PortLost:       return {6, "port lost"};
     case O::Stopped:        return stalled ? BoardEnding{7, "stall timeout"}
@@ -29,13 +29,15 @@ BoardEnding EndingOf(Download::Outcome outcome, bool stalled)
     return {1, "still running"};
 }
 
-Board::Board(int index, const QString &portText, const QString &prefix, double stallSeconds,
-             Console &console)
+Board::Board(int index, const QString &prefix, double stallSeconds, Console &console,
+             const DownloadImage &image, const QString &loaderText, BoardResult &result)
     : index(index)
-    , portText(portText)
     , prefix(prefix)
     , stallMs(int(stallSeconds * 1000 + 0.5))
     , console(console)
+    , built(image)
+    , loaderText(loaderText)
+    , result(result)
     , sink(console, prefix)
 {
     log.SetSink(&sink);
@@ -56,7 +58,8 @@ Board::Board(int index, const QString &portText, const QString &prefix, double s
 
 bool Board::Open()
 {
-    if (link.OpenPort(portText))
+    started = QDateTime::currentDateTimeUtc();
+    if (link.OpenPort(result.portText))
         return true;
     outcome = Download::Outcome::NoPort;
     Finish();
@@ -65,19 +68,21 @@ bool Board::Open()
 
 void Board::Close(bool interrupted)
 {
-    if (outcome == Download::Outcome::None && interrupted)
+    if (outcome == Download::Outcome::None && interrupted) {
         outcome = Download::Outcome::Stopped;
+        log.LogLine(QStringLiteral("\r\n------ Download stopped: interrupted. Nothing was sent."));
+    }
     Finish();
 }
 
-void Board::Start(const QString &supportDir, const QString &codeFile,
-                  const std::atomic<bool> &stop)
+void Board::Start(const std::atomic<bool> &stop)
 {
     if (stop) {
         Close(true);
         return;
     }
-    download.StartDownload(supportDir, codeFile, portText);
+    started = QDateTime::currentDateTimeUtc();
+    download.StartDownload(built, loaderText, result.portText);
     // StartDownload returns once the first image byte is out, or the download is over.
     if (download.Running() && stallMs > 0) {
         lastArrival.start();
@@ -108,16 +113,6 @@ void Board::OnEnded()
 {
     stall.stop();
     outcome = download.Result();
-    total = image->ImageLength();
-    seconds = download.TransferSeconds();
-    // The engine's own count: the send position, one more while a block's end is under
-    // way, all of it once programmed.
-    echoed = outcome == Download::Outcome::Programmed ? total : image->ImagePos;
-    const qint32 state = download.DownloadState();
-    if (outcome != Download::Outcome::Programmed && (state == WAIT_FOR_ACK || state == WAIT_FOR_MORE_BLOCKS))
-        echoed += 1;
-    if (total <= 0)
-        echoed = 0;
     // Ended can come from inside StartDownload or from the serial port's own
     // notification: the port is closed from the event loop, after they have returned.
     QMetaObject::invokeMethod(this, &Board::Finish, Qt::QueuedConnection);
@@ -132,8 +127,9 @@ void Board::Finish()
     link.ClosePort();
     sink.Flush();
 
-    // The line that says why: the loader's for an image that cannot be built, else the
-    // log's last line.
+    // The line that says why: the log's last line (the loader's, should the image have
+    // failed here after all).
+    QString reason;
     const QStringList lines = log.Text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     for (qsizetype i = lines.size() - 1; i >= 0 && reason.isEmpty(); --i) {
         if (outcome != Download::Outcome::NotBuilt || lines[i].startsWith(QStringLiteral("---- Cannot load ")))
@@ -141,15 +137,25 @@ void Board::Finish()
     }
     if (reason.isEmpty() && !lines.isEmpty())
         reason = lines.last().trimmed();
-    reason = WithoutDashes(reason);
 
-    console.SetProgress(index, prefix + QString::fromLatin1(Ending().what));
+    result.device = link.DeviceName().isEmpty() ? SerialLink::DeviceForPortText(result.portText)
+                                                : link.DeviceName();
+    result.outcome = outcome;
+    result.stalled = stalled;
+    result.total = built.ImageLength();
+    result.echoed = download.EchoedBytes();
+    result.seconds = download.TransferSeconds();
+    result.reason = WithoutDashes(reason);
+    result.started = started;
+    result.ended = QDateTime::currentDateTimeUtc();
+
+    console.SetProgress(index, prefix + QString::fromLatin1(result.Ending().what));
     emit Finished();
 }
 
 void Board::ShowProgress(int echoedNow, int totalNow)
 {
-    // The first report of a download comes before its image is built.
+    // The first report of a download comes before its image is in place.
     if (totalNow <= 1)
         return;
     console.SetProgress(index, prefix + Download::ProgressText(echoedNow, totalNow,

@@ -6,7 +6,9 @@
 #include "seriallink.h"
 #include "statuslog.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonValue>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -29,40 +31,54 @@ BoardEnding EndingOf(Download::Outcome outcome, bool stalled);
 // A log line without the dashes and blanks in front, for an error message.
 QString WithoutDashes(const QString &line);
 
-// One board: its status log, image, serial link and download, the same engine as a
-// window's, and a stall timer. It is moved into a thread of its own, so that its lock
-// wait (which sleeps and runs that thread's events) and its lock-step exchange never
-// hold up another board. Open, Close, Start and Interrupt run in that thread (invoked
-// from the main thread); Finished is emitted there once the board is done, after which
-// the main thread reads the results.
+// What a board's run came to: the summary line, the exit status and the record are made
+// from it. The board's thread writes it when the board finishes (before Finished); the
+// main thread reads it after that.
+struct BoardResult
+{
+    QString portText;  // the port as given
+    QString device;    // the device it names (links followed)
+    Download::Outcome outcome = Download::Outcome::None;
+    bool stalled = false;
+    qint64 echoed = 0;   // image bytes the board echoed
+    qint64 total = 0;    // bytes in the image
+    double seconds = 0;  // from the first image byte on
+    QString reason;      // the log line that tells why it failed, without the dashes
+    QString label;       // its serial number or fixture slot; empty when none
+    QJsonValue adapter;  // what the system reports of its adapter (AdapterOf), or null
+    QDateTime started;   // UTC: when its download started (its port opened, if it never did)
+    QDateTime ended;     // UTC
+
+    BoardEnding Ending() const { return EndingOf(outcome, stalled); }
+};
+
+// One board: its status log, serial link and download, the same engine as a window's,
+// and a stall timer. It downloads the image that main built once, before any port was
+// opened. It is moved into a thread of its own, so that its lock wait (which sleeps and
+// runs that thread's events) and its lock-step exchange never hold up another board.
+// Open, Close, Start and Interrupt run in that thread (invoked from the main thread);
+// Finished is emitted there once the board is done and its result written. The board is
+// destroyed in that thread too, before the thread ends.
 class Board : public QObject, private DownloadControls
 {
     Q_OBJECT
 public:
-    // prefix goes before each of its log lines; stallSeconds 0 waits for ever.
-    Board(int index, const QString &portText, const QString &prefix, double stallSeconds,
-          Console &console);
+    // prefix goes before each of its log lines; stallSeconds 0 waits for ever. image and
+    // loaderText (the log lines of its building) are read only, and must outlive the
+    // board; result is written once the board is done.
+    Board(int index, const QString &prefix, double stallSeconds, Console &console,
+          const DownloadImage &image, const QString &loaderText, BoardResult &result);
 
     // Opens the port; a failure is logged and ends the board (NoPort).
     bool Open();
     // Closes the port without a download (another port could not be opened, or the
     // run was interrupted before it started).
     void Close(bool interrupted);
-    // Runs the download: the image from the support folder and the code file, the lock
-    // wait, the first byte; the rest runs from the thread's events. Starts nothing once
-    // stop is set.
-    void Start(const QString &supportDir, const QString &codeFile, const std::atomic<bool> &stop);
-    // Ends the download at once (Ctrl-C, SIGTERM): nothing more is sent.
+    // Runs the download: the lock wait, the first byte; the rest runs from the thread's
+    // events. Starts nothing once stop is set.
+    void Start(const std::atomic<bool> &stop);
+    // Ends the download at once (Ctrl-C, SIGTERM, SIGHUP): nothing more is sent.
     void Interrupt();
-
-    // Results, for the main thread once Finished has come.
-    const QString &PortText() const { return portText; }
-    BoardEnding Ending() const { return EndingOf(outcome, stalled); }
-    qint64 Echoed() const { return echoed; }
-    qint64 Total() const { return total; }
-    double Seconds() const { return seconds; }
-    // The log line that tells why the board failed.
-    const QString &Reason() const { return reason; }
 
 signals:
     void Finished();
@@ -75,10 +91,12 @@ private:
     void ShowProgress(int echoedNow, int totalNow);
 
     const int index;
-    const QString portText;
     const QString prefix;
     const int stallMs;
     Console &console;
+    const DownloadImage &built;
+    const QString loaderText;
+    BoardResult &result;
     LineSink sink;
     StatusLog log;
     std::unique_ptr<DownloadImage> image = std::make_unique<DownloadImage>();
@@ -91,8 +109,5 @@ private:
     Download::Outcome outcome = Download::Outcome::None;
     bool stalled = false;
     bool finished = false;
-    qint64 echoed = 0;
-    qint64 total = 0;
-    double seconds = 0;
-    QString reason;
+    QDateTime started;
 };

@@ -1,13 +1,29 @@
 #include "console.h"
 
+#include "record.h"
 #include "terminal.h"
 
+#include <QDateTime>
 #include <QMutexLocker>
 
 #include <cstdio>
 
-Console::Console(bool quiet, bool progress, int boards)
-    : quiet(quiet), progress(progress && PrepareTerminal())
+QString Escaped(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\t') || (u >= 0x7F && u <= 0x9F))
+            shown += QStringLiteral("\\x") + QString::number(u, 16).rightJustified(2, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+Console::Console(bool quiet, bool json, bool progress, int boards)
+    : quiet(quiet || json), json(json), progress(progress && PrepareTerminal())
 {
     for (int i = 0; i < boards; ++i)
         progressLines << QString();
@@ -18,7 +34,8 @@ Console::Console(bool quiet, bool progress, int boards)
 bool Console::OpenLogFile(const QString &path, QString *reason)
 {
     logFile.setFileName(path);
-    if (logFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    // Unbuffered: each line reaches the file (or fails) when it is written, not later.
+    if (logFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
         return true;
     *reason = logFile.errorString();
     return false;
@@ -27,26 +44,51 @@ bool Console::OpenLogFile(const QString &path, QString *reason)
 void Console::FileLine(const QString &line)
 {
     QMutexLocker lock(&mutex);
-    if (logFile.isOpen()) {
-        logFile.write(line.toUtf8() + '\n');
-        logFile.flush();
+    WriteLogFile(line);
+}
+
+int Console::LogFileFailures()
+{
+    QMutexLocker lock(&mutex);
+    return logFileFailures;
+}
+
+void Console::WriteLogFile(const QString &line)
+{
+    // Called with the mutex held, so the stamps follow each other in the file.
+    if (!logFile.isOpen())
+        return;
+    const QByteArray bytes = (Stamp(QDateTime::currentDateTimeUtc()) + QLatin1Char(' ') + Escaped(line)).toUtf8()
+                             + '\n';
+    if (logFile.write(bytes) == bytes.size() && logFile.flush())
+        return;
+    if (logFileFailures++ == 0) {
+        const QByteArray error = Escaped(QStringLiteral("orvant-flash: cannot write the log file %1: %2")
+                                             .arg(logFile.fileName(), logFile.errorString()))
+                                     .toLocal8Bit() + '\n';
+        std::fwrite(error.constData(), 1, size_t(error.size()), stderr);
+        std::fflush(stderr);
     }
+    logFile.unsetError();
 }
 
 void Console::Write(FILE *stream, const QString &line)
+{
+    // Called with the mutex held.
+    WriteBytes(stream, Escaped(line).toLocal8Bit() + '\n');
+    WriteLogFile(line);
+}
+
+void Console::WriteBytes(FILE *stream, const QByteArray &bytes)
 {
     // Called with the mutex held. The progress lines share the terminal with the log:
     // they go away for the line and come back under it.
     const bool redraw = progress && shownLines > 0;
     if (redraw)
         EraseProgress();
-    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    // A stream that went away fails here (its signal is ignored); the run goes on.
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
-    if (logFile.isOpen()) {
-        logFile.write(line.toUtf8() + '\n');
-        logFile.flush();
-    }
     if (redraw)
         DrawProgressLocked();
 }
@@ -57,10 +99,7 @@ void Console::LogLine(const QString &prefix, const QString &line)
     const QString text = line.isEmpty() ? prefix.trimmed() : prefix + line;
     QMutexLocker lock(&mutex);
     if (quiet) {
-        if (logFile.isOpen()) {
-            logFile.write(text.toUtf8() + '\n');
-            logFile.flush();
-        }
+        WriteLogFile(text);
         return;
     }
     Write(stdout, text);
@@ -69,7 +108,16 @@ void Console::LogLine(const QString &prefix, const QString &line)
 void Console::Out(const QString &line)
 {
     QMutexLocker lock(&mutex);
-    Write(stdout, line);
+    if (json)
+        WriteLogFile(line);
+    else
+        Write(stdout, line);
+}
+
+void Console::Json(const QByteArray &line)
+{
+    QMutexLocker lock(&mutex);
+    WriteBytes(stdout, line + '\n');
 }
 
 void Console::Error(const QString &line)
@@ -117,7 +165,7 @@ void Console::DrawProgressLocked()
 {
     // A line wider than the terminal would wrap and spoil the count of lines to erase.
     for (const QString &line : std::as_const(progressLines)) {
-        const QByteArray bytes = line.left(columns - 1).toLocal8Bit() + '\n';
+        const QByteArray bytes = Escaped(line).left(columns - 1).toLocal8Bit() + '\n';
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     }
     shownLines = int(progressLines.size());

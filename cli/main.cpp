@@ -3,17 +3,16 @@
 #include "board.h"
 #include "console.h"
 #include "downloadimage.h"
+#include "record.h"
 #include "seriallink.h"
 #include "statuslog.h"
 #include "terminal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
@@ -21,6 +20,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,9 +35,9 @@ constexpr double BitsPerByte = 10;
 constexpr int NamedBlocks = Download::NamedBlocks;
 
 const char *const HelpText =
-    "usage: orvant-flash -p PORT [-p PORT ...] [options] CODE_FILE\n"
-    "       orvant-flash --check [-s DIR] CODE_FILE\n"
-    "       orvant-flash --list-ports\n"
+    "Usage: orvant-flash -p PORT [-p PORT ...] [options] CODE_FILE\n"
+    "  or:  orvant-flash --check [-s DIR] CODE_FILE\n"
+    "  or:  orvant-flash --list-ports\n"
     "\n"
     "Writes CODE_FILE, a boot-table text file, into the flash of the DSP board on\n"
     "each PORT over RS-232 at 38400 baud, as the window programs do: the image of\n"
@@ -49,9 +49,16 @@ const char *const HelpText =
     "\n"
     "Options:\n"
     "  -p, --port PORT        the board's port: a whole number n is /dev/ttyS(n-1)\n"
-    "                         (COMn on Windows), other text a device name such as\n"
-    "                         /dev/ttyUSB0. Once per board; the same port twice is\n"
-    "                         refused.\n"
+    "                         (COMn on Windows); /PATH as it stands, ./PATH and\n"
+    "                         ../PATH from the current folder, any other name\n"
+    "                         under /dev (ttyUSB0). Links lead to the device. Once\n"
+    "                         per board; one device twice, by any names, is\n"
+    "                         refused, and so is a device another program holds.\n"
+    "  -l, --label LABEL      a label for the board of the -p just before it (its\n"
+    "                         serial number or fixture slot), shown with its port\n"
+    "                         in the summary, the verdict, the log file and the\n"
+    "                         JSON; one line of printable text, at most one per\n"
+    "                         port\n"
     "  -s, --support-dir DIR  the folder of krnl24xx.hex, clr24_x1.hex,\n"
     "                         era24_x1.hex and prg24_x1.hex (default: the folder of\n"
     "                         this program)\n"
@@ -61,13 +68,19 @@ const char *const HelpText =
     "      --list-ports       list the serial ports the system reports: device\n"
     "                         name, description, maker, serial number and the\n"
     "                         /dev/serial/by-id name\n"
-    "      --log FILE         append the whole run to FILE, headed by the date and\n"
-    "                         time, the code file's path and SHA-256, the SHA-256\n"
-    "                         of the four support files and the ports\n"
+    "      --log FILE         append the whole run to FILE, every line stamped with\n"
+    "                         its UTC time, headed by the code file's path and\n"
+    "                         SHA-256, the SHA-256 of the four support files (of\n"
+    "                         the bytes sent) and each port's device and adapter,\n"
+    "                         closed by the exit status\n"
+    "      --json             standard output carries one JSON object per board, on\n"
+    "                         one line, written when that board ends, and nothing\n"
+    "                         else (the log lines, the summary and the verdict go\n"
+    "                         to --log only)\n"
     "      --stall-timeout SECONDS\n"
     "                         give a board up when it sends nothing for SECONDS\n"
-    "                         during the transfer (default 60; 0 waits for ever,\n"
-    "                         as the windows do)\n"
+    "                         during the transfer (default 60, at least 0.001;\n"
+    "                         0 waits for ever, as the windows do)\n"
     "  -q, --quiet            no log lines on standard output: only the summary\n"
     "                         and errors\n"
     "  -h, --help             show this text\n"
@@ -78,17 +91,31 @@ const char *const HelpText =
     "  windows show it, in whole lines (the \"=\" marks of the lock wait appear as one\n"
     "  line once the lock wait is over). With several ports each line begins with\n"
     "  \"[PORT] \", PORT as given to -p. Then one summary line per board, in\n"
-    "  command-line order:\n"
-    "  PORT: programmed, BYTES of TOTAL bytes in SECONDS s, RATE bytes/s\n"
-    "  PORT: failed (STATUS, WHAT), BYTES of TOTAL bytes in SECONDS s, RATE bytes/s\n"
-    "  BYTES are the image bytes the board echoed, SECONDS count from the first\n"
-    "  image byte on (the lock wait is not counted), RATE is BYTES / SECONDS.\n"
+    "  command-line order (\"PORT [LABEL]\" for a board with a label):\n"
+    "  PORT: programmed, BYTES of TOTAL bytes, transfer T s, total S s, RATE bytes/s\n"
+    "  PORT: failed (STATUS, WHAT), BYTES of TOTAL bytes, transfer T s, total S s,\n"
+    "  RATE bytes/s\n"
+    "  BYTES are the image bytes the board echoed; T counts from the first image\n"
+    "  byte on (the lock wait is not counted), S from the start of the download (the\n"
+    "  lock wait) to its end; RATE is BYTES / T. With two or more boards a verdict\n"
+    "  follows:\n"
+    "  2 of 3 programmed; failed: PORT (STATUS, WHAT)\n"
+    "  With --json each board's object has the fields port, device, label, adapter\n"
+    "  (description, manufacturer, serial_number and by_id, those the system\n"
+    "  reports; null for none), result (programmed, image, port, no-lock, transfer,\n"
+    "  port-lost, stall, interrupted or not-started), status (its exit status; null\n"
+    "  when not started), reason (the log line that tells why it failed; null when\n"
+    "  programmed), bytes, total_bytes, transfer_seconds, seconds, started and ended\n"
+    "  (UTC, ISO 8601 with milliseconds), code_file, code_sha256, support_sha256\n"
+    "  (file name to SHA-256) and version.\n"
     "  Errors, with the log line that tells why a board failed, go to standard\n"
     "  error. When standard error is a terminal it shows a live progress line per\n"
-    "  board.\n"
-    "  Ctrl-C or SIGTERM stops every board at once: nothing more is sent, the ports\n"
-    "  are closed, the summary is printed (exit status 130). A second one ends the\n"
-    "  program at once, without a summary.\n"
+    "  board. Control characters from files and paths are shown as \\xNN.\n"
+    "  The files are read and the image is built before any port is opened.\n"
+    "  Ctrl-C, SIGTERM or SIGHUP stops every board at once: nothing more is sent,\n"
+    "  the ports are closed, the summary is printed (exit status 130). A second one\n"
+    "  ends the program at once, without a summary. A closed standard output stops\n"
+    "  nothing.\n"
     "\n"
     "Exit status:\n"
     "  0    every board programmed\n"
@@ -101,7 +128,8 @@ const char *const HelpText =
     "       handshake\n"
     "  6    the port was lost during the download\n"
     "  7    stall timeout\n"
-    "  130  interrupted by Ctrl-C or SIGTERM\n"
+    "  8    programmed, but the log file could not be written\n"
+    "  130  interrupted by Ctrl-C, SIGTERM or SIGHUP\n"
     "  With several boards: 0 only when every board was programmed, else the status\n"
     "  of the first failed board in command-line order; the others still run to\n"
     "  their end.\n"
@@ -110,6 +138,8 @@ const char *const HelpText =
     "  orvant-flash -p /dev/ttyUSB0 drive.hex\n"
     "  orvant-flash -p 1 -s /opt/boards/support drive.hex\n"
     "  orvant-flash -p /dev/ttyUSB0 -p /dev/ttyUSB1 --log station.log drive.hex\n"
+    "  orvant-flash -p /dev/ttyUSB0 -l SN-0042 -p /dev/ttyUSB1 -l SN-0043 --json \\\n"
+    "      --log station.log drive.hex\n"
     "  orvant-flash --check drive.hex\n"
     "  orvant-flash --list-ports\n";
 
@@ -118,13 +148,13 @@ std::atomic<bool> stopRequested{false};
 extern "C" void OnStopSignal(int signal)
 {
     stopRequested = true;
-    // A second Ctrl-C ends the program at once.
+    // A second Ctrl-C (SIGTERM, SIGHUP) ends the program at once.
     std::signal(signal, SIG_DFL);
 }
 
 void PrintError(const QString &text)
 {
-    std::fprintf(stderr, "orvant-flash: %s\n", qPrintable(text));
+    std::fprintf(stderr, "orvant-flash: %s\n", qPrintable(Escaped(text)));
 }
 
 int UsageError(const QString &text)
@@ -137,35 +167,19 @@ int UsageError(const QString &text)
 struct Arguments
 {
     QStringList ports;
+    QStringList labels;  // each port's label; empty where none
     QString supportDir;
     QString codeFile;
     QString logFile;
     double stallSeconds = DefaultStallSeconds;
     bool quiet = false;
+    bool json = false;
 };
 
 // The folder and code file as the log shows them: whole paths.
 QString WholePath(const QString &path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-
-// The device a port text names, with links followed, to tell two names of one port.
-QString PortIdentity(const QString &device)
-{
-    const QString canonical = QFileInfo(device).canonicalFilePath();
-    return canonical.isEmpty() ? device : canonical;
-}
-
-QString HashOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot be read: ") + file.errorString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return QStringLiteral("cannot be read: ") + file.errorString();
-    return QString::fromLatin1(hash.result().toHex());
 }
 
 int ListPorts()
@@ -177,7 +191,7 @@ int ListPorts()
             line += QStringLiteral("  ") + details;
         if (!port.byId.isEmpty())
             line += QStringLiteral("  ") + port.byId;
-        std::printf("%s\n", qPrintable(line));
+        std::printf("%s\n", qPrintable(Escaped(line)));
     }
     return ExitOk;
 }
@@ -212,8 +226,8 @@ int Check(const Arguments &a)
             names << QLatin1String(supportNames[i]);
     }
 
-    std::printf("Image of %s\nwith the support files of %s\n\n", qPrintable(a.codeFile),
-                qPrintable(a.supportDir));
+    std::printf("Image of %s\nwith the support files of %s\n\n", qPrintable(Escaped(a.codeFile)),
+                qPrintable(Escaped(a.supportDir)));
     std::printf("block  name    address  words  bytes\n");
     for (int b = 0; b < image->BlockTotal(); ++b) {
         const int start = b == 0 ? 0 : image->BlockEnds[b - 1];
@@ -242,105 +256,98 @@ int Check(const Arguments &a)
     return ExitOk;
 }
 
-void WriteLogHead(Console &console, const Arguments &a)
+constexpr int ExitLogFile = 8;
+
+// The files of the record: the SHA-256 of the very bytes the image was built from.
+// Files are read in download order and the reading stops at the first that fails.
+RunFiles FilesOf(const Arguments &a, const QList<FileRead> &reads)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    console.FileLine(QStringLiteral("==== orvant-flash %1, %2")
-                         .arg(QStringLiteral(ORVANT_VERSION),
-                              now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate)));
+    const auto digest = [&reads](int file) {
+        return file < reads.size() ? QString::fromLatin1(reads[file].sha256.toHex()) : QString();
+    };
+    RunFiles files;
+    files.codeFile = a.codeFile;
+    files.codeSha256 = digest(4);
+    for (int i = 0; i < 4; ++i)
+        files.supportSha256.append({QLatin1String(SupportFileNames[i]), digest(i)});
+    return files;
+}
+
+// The head of a run in the log file: what was sent, where to, through which adapter.
+void WriteLogHead(Console &console, const Arguments &a, const QList<FileRead> &reads,
+                  const std::vector<BoardResult> &results)
+{
+    console.FileLine(QStringLiteral("==== orvant-flash %1").arg(QStringLiteral(ORVANT_VERSION)));
+    const auto digest = [&reads](int file) {
+        if (file >= reads.size())
+            return QStringLiteral("not read (an earlier file cannot be loaded)");
+        const FileRead &read = reads[file];
+        return read.sha256.isEmpty() ? QStringLiteral("cannot be read: ") + read.reason
+                                     : QString::fromLatin1(read.sha256.toHex());
+    };
     console.FileLine(QStringLiteral("code file: ") + a.codeFile);
-    console.FileLine(QStringLiteral("code file SHA-256: ") + HashOf(a.codeFile));
+    console.FileLine(QStringLiteral("code file SHA-256: ") + digest(4));
     console.FileLine(QStringLiteral("support files: ") + a.supportDir);
-    for (const char *name : SupportFileNames)
-        console.FileLine(QStringLiteral("%1 SHA-256: %2")
-                             .arg(QLatin1String(name),
-                                  HashOf(a.supportDir + QLatin1Char('/') + QLatin1String(name))));
-    QStringList ports;
-    for (const QString &port : a.ports) {
-        const QString device = SerialLink::DeviceForPortText(port);
-        ports << (device == port ? port : QStringLiteral("%1 (%2)").arg(port, device));
-    }
-    console.FileLine(QStringLiteral("ports: ") + ports.join(QStringLiteral(", ")));
+    for (int i = 0; i < 4; ++i)
+        console.FileLine(QStringLiteral("%1 SHA-256: %2").arg(QLatin1String(SupportFileNames[i]), digest(i)));
+    for (const BoardResult &result : results)
+        console.FileLine(PortHeadLine(result));
 }
 
-QString SummaryLine(const Board &board)
+// Runs every board at once, each in a thread of its own, until all have finished. The
+// boards are made, run and destroyed within this function; their results stay. ended
+// runs in this thread for each board as soon as it is done.
+void RunBoards(const Arguments &a, Console &console, const DownloadImage &image,
+               const QString &loaderText, std::vector<BoardResult> &results,
+               const std::function<void(const BoardResult &)> &ended)
 {
-    const BoardEnding ending = board.Ending();
-    if (ending.status < 0)
-        return QStringLiteral("%1: not started (another port cannot be opened)").arg(board.PortText());
-    const QString what = ending.status == 0
-            ? QString::fromLatin1(ending.what)
-            : QStringLiteral("failed (%1, %2)").arg(ending.status).arg(QLatin1String(ending.what));
-    const double rate = board.Seconds() > 0 ? board.Echoed() / board.Seconds() : 0;
-    return QStringLiteral("%1: %2, %3 of %4 bytes in %5 s, %6 bytes/s")
-        .arg(board.PortText(), what)
-        .arg(board.Echoed())
-        .arg(board.Total())
-        .arg(board.Seconds(), 0, 'f', 2)
-        .arg(qint64(rate));
-}
-
-// Programs every board at once; returns the exit status.
-int Program(const Arguments &a)
-{
-    const int count = int(a.ports.size());
-    Console console(a.quiet, StandardErrorIsTerminal(), count);
-    if (!a.logFile.isEmpty()) {
-        QString reason;
-        if (!console.OpenLogFile(a.logFile, &reason))
-            return UsageError(QStringLiteral("cannot open the log file %1: %2").arg(a.logFile, reason));
-        WriteLogHead(console, a);
-    }
-
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-
-    std::vector<std::unique_ptr<Board>> boards;
+    const int count = int(results.size());
+    std::vector<Board *> boards;
     std::vector<std::unique_ptr<QThread>> threads;
     QEventLoop loop;
     int finished = 0;
     for (int i = 0; i < count; ++i) {
         const QString prefix = count > 1 ? QStringLiteral("[%1] ").arg(a.ports[i]) : QString();
-        boards.push_back(std::make_unique<Board>(i, a.ports[i], prefix, a.stallSeconds, console));
+        auto *board = new Board(i, prefix, a.stallSeconds, console, image, loaderText, results[i]);
+        boards.push_back(board);
         threads.push_back(std::make_unique<QThread>());
-        Board *board = boards.back().get();
-        QObject::connect(board, &Board::Finished, &loop, [&] {
+        QThread *thread = threads.back().get();
+        QObject::connect(board, &Board::Finished, &loop, [&, i] {
+            ended(results[size_t(i)]);
             if (++finished == count)
                 loop.quit();
         });
-        board->moveToThread(threads.back().get());
-        threads.back()->start();
+        board->moveToThread(thread);
+        // A board's serial port and timers belong to its thread: the board is destroyed
+        // there, as the thread ends, never from the main thread.
+        QObject::connect(thread, &QThread::finished, board, &QObject::deleteLater);
+        thread->start();
     }
 
     // Every port is opened before any download starts: a port that cannot be opened
     // stops the run before anything is sent to any board.
     bool allOpen = true;
-    for (const auto &board : boards) {
+    for (Board *board : boards) {
         bool open = false;
-        QMetaObject::invokeMethod(board.get(), [&] { open = board->Open(); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(board, [&] { open = board->Open(); }, Qt::BlockingQueuedConnection);
         allOpen = allOpen && open;
     }
-    for (const auto &board : boards) {
-        Board *b = board.get();
+    for (Board *board : boards) {
         if (allOpen && !stopRequested)
-            QMetaObject::invokeMethod(b, [b, &a] { b->Start(a.supportDir, a.codeFile, stopRequested); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(board, [board] { board->Start(stopRequested); }, Qt::QueuedConnection);
         else
-            QMetaObject::invokeMethod(b, [b] { b->Close(stopRequested); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(board, [board] { board->Close(stopRequested); }, Qt::QueuedConnection);
     }
 
-    // Ctrl-C and SIGTERM only set a flag; this timer passes it on to every board's thread.
+    // The stop signals only set a flag; this timer passes it on to every board's thread.
     // It also redraws the progress lines.
     QTimer poll;
     bool interrupted = false;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (stopRequested && !interrupted) {
             interrupted = true;
-            for (const auto &board : boards) {
-                Board *b = board.get();
-                QMetaObject::invokeMethod(b, [b] { b->Interrupt(); }, Qt::QueuedConnection);
-            }
+            for (Board *board : boards)
+                QMetaObject::invokeMethod(board, [board] { board->Interrupt(); }, Qt::QueuedConnection);
         }
         console.DrawProgress();
     });
@@ -348,24 +355,94 @@ int Program(const Arguments &a)
     if (finished < count)
         loop.exec();
     poll.stop();
+    // Each thread ends once its board has been destroyed in it.
     for (const auto &thread : threads) {
         thread->quit();
         thread->wait();
     }
     console.EndProgress();
+}
+
+// Programs every board at once; returns the exit status.
+int Program(const Arguments &a)
+{
+    const int count = int(a.ports.size());
+    std::vector<BoardResult> results(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        results[size_t(i)].portText = a.ports[i];
+        results[size_t(i)].device = SerialLink::DeviceForPortText(a.ports[i]);
+        results[size_t(i)].label = a.labels[i];
+    }
+    const QList<SerialLink::PortInfo> system = SerialLink::SystemPorts();
+    for (BoardResult &result : results)
+        result.adapter = AdapterOf(result.device, system);
+
+    // The image first, once, before any port is opened: a file that cannot be loaded
+    // stops the run with nothing opened, and the record names the bytes that were sent.
+    StatusLog loaderLog;
+    auto image = std::make_unique<DownloadImage>();
+    QList<FileRead> reads;
+    const bool loaded = image->AssembleImage(a.supportDir, a.codeFile, loaderLog, &reads);
+    const bool built = loaded && image->BlockTotal() >= NamedBlocks;
+    const QString cancelled = loaded
+            ? QStringLiteral("------ Download cancelled: the image holds %1 blocks, at least %2 are "
+                             "needed. Nothing was sent.").arg(image->BlockTotal()).arg(NamedBlocks)
+            : QStringLiteral("------ Download cancelled: the image could not be built. Nothing was sent.");
+
+    Console console(a.quiet, a.json, built && StandardErrorIsTerminal(), count);
+    // With --json, each board's line as soon as it ends.
+    const RunFiles files = FilesOf(a, reads);
+    const auto ended = [&](const BoardResult &result) {
+        if (a.json)
+            console.Json(JsonLine(result, files));
+    };
+    if (!a.logFile.isEmpty()) {
+        QString reason;
+        if (!console.OpenLogFile(a.logFile, &reason))
+            return UsageError(QStringLiteral("cannot open the log file %1: %2").arg(a.logFile, reason));
+        WriteLogHead(console, a, reads, results);
+    }
+    InstallStopSignals(OnStopSignal);
+
+    if (built) {
+        RunBoards(a, console, *image, loaderLog.Text(), results, ended);
+    } else {
+        // The loader's lines once, for every board, then why nothing was sent.
+        {
+            LineSink sink(console, QString());
+            sink.LogAdded(loaderLog.Text() + QStringLiteral("\r\n\r\n") + cancelled);
+            sink.Flush();
+        }
+        // The loader's last line says which file and why.
+        const QStringList lines = loaderLog.Text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        const QString reason = WithoutDashes(loaded || lines.isEmpty() ? cancelled : lines.last());
+        console.Error(QStringLiteral("orvant-flash: ") + reason);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        for (BoardResult &result : results) {
+            result.outcome = Download::Outcome::NotBuilt;
+            result.reason = reason;
+            result.started = result.ended = now;
+            ended(result);
+        }
+    }
 
     int status = ExitOk;
-    for (const auto &board : boards) {
-        console.Out(SummaryLine(*board));
-        const BoardEnding ending = board->Ending();
+    for (const BoardResult &result : results) {
+        console.Out(SummaryLine(result));
+        const BoardEnding ending = result.Ending();
         if (ending.status > 0 && status == ExitOk)
             status = ending.status;
     }
-    for (const auto &board : boards) {
-        if (board->Ending().status > 0)
+    if (count > 1)
+        console.Out(Verdict(results));
+    for (const BoardResult &result : results) {
+        if (result.Ending().status > 0 && result.outcome != Download::Outcome::NotBuilt)
             console.Error(QStringLiteral("orvant-flash: %1: %2: %3")
-                              .arg(board->PortText(), QLatin1String(board->Ending().what), board->Reason()));
+                              .arg(BoardName(result), QLatin1String(result.Ending().what), result.reason));
     }
+    // Programmed, but without the record a line relies on: that is no plain success.
+    if (status == ExitOk && console.LogFileFailures() > 0)
+        status = ExitLogFile;
     console.FileLine(QStringLiteral("==== exit status %1").arg(status));
     return status;
 }
@@ -386,9 +463,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption logFile(QStringLiteral("log"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption stall(QStringLiteral("stall-timeout"), QString(), QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringList{"q", "quiet"});
+    const QCommandLineOption label(QStringList{"l", "label"}, QString(), QStringLiteral("LABEL"));
+    const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{"h", "help"});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({port, supportDir, check, listPorts, logFile, stall, quiet, help, version});
+    parser.addOptions({port, supportDir, check, listPorts, logFile, stall, quiet, label, json, help, version});
     if (!parser.parse(app.arguments()))
         return UsageError(parser.errorText());
     if (parser.isSet(help)) {
@@ -414,7 +493,8 @@ int main(int argc, char *argv[])
     a.supportDir = WholePath(parser.isSet(supportDir) ? parser.value(supportDir)
                                                       : QCoreApplication::applicationDirPath());
     if (parser.isSet(check)) {
-        if (parser.isSet(port) || parser.isSet(logFile) || parser.isSet(stall) || parser.isSet(quiet))
+        if (parser.isSet(port) || parser.isSet(logFile) || parser.isSet(stall) || parser.isSet(quiet)
+            || parser.isSet(label) || parser.isSet(json))
             return UsageError(QStringLiteral("--check takes only -s and the code file"));
         return Check(a);
     }
@@ -422,24 +502,32 @@ int main(int argc, char *argv[])
     a.ports = parser.values(port);
     if (a.ports.isEmpty())
         return UsageError(QStringLiteral("no port given (-p PORT)"));
+    // One device, one board: two spellings of one device (a link, a name under /dev) are
+    // the same port.
     QStringList seen;
     for (const QString &text : std::as_const(a.ports)) {
         const QString device = SerialLink::DeviceForPortText(text);
         if (device.isEmpty())
             return UsageError(QStringLiteral("-p \"%1\" names no port").arg(text));
-        const QString identity = PortIdentity(device);
-        if (seen.contains(identity))
+        if (seen.contains(device))
             return UsageError(QStringLiteral("port %1 is given twice").arg(text));
-        seen << identity;
+        seen << device;
     }
+    const QString labelProblem = LabelsOfPorts(parser.optionNames(), parser.values(label), a.ports, a.labels);
+    if (!labelProblem.isEmpty())
+        return UsageError(labelProblem);
     if (parser.isSet(stall)) {
+        // The timer counts whole milliseconds: less than one would be 0, waiting for ever.
         bool ok = false;
         a.stallSeconds = parser.value(stall).toDouble(&ok);
-        if (!ok || !(a.stallSeconds >= 0) || a.stallSeconds > 86400)
-            return UsageError(QStringLiteral("--stall-timeout: \"%1\" is not a number of seconds "
-                                             "from 0 to 86400").arg(parser.value(stall)));
+        if (!ok || !(a.stallSeconds == 0 || a.stallSeconds >= 0.001) || a.stallSeconds > 86400)
+            return UsageError(QStringLiteral("--stall-timeout: \"%1\" is not 0 or a number of seconds "
+                                             "from 0.001 to 86400").arg(parser.value(stall)));
     }
     a.logFile = parser.value(logFile);
+    if (parser.isSet(logFile) && a.logFile.isEmpty())
+        return UsageError(QStringLiteral("--log: no file name given"));
     a.quiet = parser.isSet(quiet);
+    a.json = parser.isSet(json);
     return Program(a);
 }

@@ -1,6 +1,8 @@
-// Platform file: terminal checks for the progress display, POSIX and Windows.
+// Platform file: terminal checks for the progress display and the stop signals, POSIX
+// and Windows.
 #include "terminal.h"
 
+#include <csignal>
 #include <cstdio>
 
 #if defined(_WIN32)
@@ -29,6 +31,12 @@ int TerminalColumns()
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+void InstallStopSignals(void (*handler)(int))
+{
+    std::signal(SIGINT, handler);
+    std::signal(SIGTERM, handler);
+}
+
 #else
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -49,5 +57,13 @@ int TerminalColumns()
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
         return 80;
     return size.ws_col;
+}
+
+void InstallStopSignals(void (*handler)(int))
+{
+    std::signal(SIGINT, handler);
+    std::signal(SIGTERM, handler);
+    std::signal(SIGHUP, handler);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 #endif

@@ -85,16 +85,18 @@ QString Download::ProgressText(qint64 echoed, qint64 total, double seconds, bool
     return text;
 }
 
-void Download::StartDownload(const QString &AppPath, const QString &FileToProgram,
-                             const QString &portText)
+// The common start of a download: the log cleared, the controls disabled, the variables
+// reset. False when a lock wait is under way, which no click may restart.
+bool Download::Begin()
 {
     // A click that reaches Program while the lock wait lets events run starts nothing.
     if (inLockWait)
-        return;
+        return false;
     log.ClearLog();
     controls.EnableDownloadControls(false);
     outcome = Outcome::Running;
     lastProgress = -1;
+    echoed = 0;
     state = WAIT_FOR_LOCK;
     image.BlockNum = 0;
     replies = 0;
@@ -103,13 +105,44 @@ void Download::StartDownload(const QString &AppPath, const QString &FileToProgra
     image.ImageEnd = 0;
     image.ImagePos = 0;
     emit Progress(0, 1);
+    return true;
+}
 
+void Download::StartDownload(const QString &AppPath, const QString &FileToProgram,
+                             const QString &portText)
+{
+    if (!Begin())
+        return;
     if (!image.AssembleImage(AppPath, FileToProgram, log)) {
         End(CRLF + QStringLiteral("------ Download cancelled: the image could not be built. "
                                   "Nothing was sent."),
             Outcome::NotBuilt);
         return;
     }
+    LockAndSend(portText);
+}
+
+void Download::StartDownload(const DownloadImage &built, const QString &loaderText,
+                             const QString &portText)
+{
+    if (!Begin())
+        return;
+    image.CopyFrom(built);
+    // The loader's lines, as a download that built the image itself shows them.
+    log.LogAppend(loaderText);
+    if (image.BlockTotal() <= 0) {
+        End(CRLF + QStringLiteral("------ Download cancelled: the image could not be built. "
+                                  "Nothing was sent."),
+            Outcome::NotBuilt);
+        return;
+    }
+    LockAndSend(portText);
+}
+
+// The rest of a start, once the image is there: its size checked, the port, the lock
+// wait and the first byte.
+void Download::LockAndSend(const QString &portText)
+{
     if (image.BlockTotal() < NamedBlocks) {
         End(CRLF + QStringLiteral("------ Download cancelled: the image holds %1 blocks, "
                                   "at least 5 are needed. Nothing was sent.")
@@ -185,7 +218,11 @@ void Download::HandleInput(const QByteArray &InBuff)
             Fail(CRLF + CRLF + QStringLiteral("------ Serial Communications Error at ")
                  + N(qint64(image.ImagePos)) + CRLF + QStringLiteral("Received ") + H(c)
                  + QStringLiteral(" instead of ") + H(expected) + QStringLiteral(" EXITING"));
-        } else if (image.ImagePos < image.BlockEnds[image.BlockNum] - 1) {
+            break;
+        }
+        // What the target echoed: every byte up to the one at ImagePos.
+        echoed = image.ImagePos + 1;
+        if (image.ImagePos < image.BlockEnds[image.BlockNum] - 1) {
             image.ImagePos += 1;
             ReportProgress();
             port.SendByte(image.ImageBytes[image.ImagePos]);
@@ -283,11 +320,6 @@ void Download::ReportProgress()
     const int total = image.ImageLength();
     if (total <= 0)
         return;
-    int echoed = image.ImagePos;
-    if (state == WAIT_FOR_ACK || state == WAIT_FOR_MORE_BLOCKS)
-        echoed = image.ImagePos + 1;
-    if (outcome == Outcome::Programmed)
-        echoed = total;
     // Tell the front end only when the shown share changes, not for every byte.
     const int permille = int(qint64(echoed) * 1000 / total);
     if (permille == lastProgress)

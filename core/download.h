@@ -60,6 +60,11 @@ public:
     // a lock wait is under way.
     void StartDownload(const QString &AppPath, const QString &FileToProgram,
                        const QString &portText = QString());
+    // The same with an image built before by AssembleImage, whose log lines were
+    // loaderText: a front end that programs several boards with one image reads and
+    // checks its files once, before any port is opened. The image is copied.
+    void StartDownload(const DownloadImage &built, const QString &loaderText,
+                       const QString &portText = QString());
     // Everything received at one arrival; only the first byte counts.
     void HandleInput(const QByteArray &InBuff);
     // Ends a running download at once: nothing more is sent, the reason is logged and
@@ -78,6 +83,9 @@ public:
     void SetCodeName(const QString &name) { algoNames[4] = name; }
 
     qint32 DownloadState() const { return state; }
+    // Image bytes the target has echoed in this download: never more than the image
+    // holds, and kept as it was when the download ended, however it ended.
+    int EchoedBytes() const { return echoed; }
     qint32 ReplyCount() const { return replies; }
 
     // Steady clock in seconds.
@@ -103,6 +111,8 @@ signals:
     void Ended(Download::Outcome outcome);
 
 private:
+    bool Begin();
+    void LockAndSend(const QString &portText);
     void Fail(const QString &message);
     void End(const QString &message, Outcome how);
     void ReportProgress();
@@ -120,4 +130,5 @@ private:
     Outcome outcome = Outcome::None;
     bool inLockWait = false;
     int lastProgress = -1;
+    int echoed = 0;
 };

@@ -4,6 +4,7 @@
 #include "statuslog.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QList>
 
 const char *const SupportFileNames[4] = {"krnl24xx.hex", "clr24_x1.hex", "era24_x1.hex",
@@ -126,11 +127,12 @@ public:
             if (length == 0) {
                 const QByteArray closing = ReadLine();
                 // Each support file is one block of the image at a fixed place: without
-                // it every later block would be sent as the one before it.
-                if (SplitFlag && image.BlockNum == firstBlock)
+                // it every later block would be sent as the one before it. A code file
+                // without a block would be "programmed" without any of its code.
+                if (image.BlockNum == firstBlock)
                     throw LoadError{0, QStringLiteral("the file holds no block")};
                 log.LogLine(QStringLiteral("Done with ") + path + QStringLiteral(". Read '")
-                            + QString::fromLocal8Bit(closing) + QStringLiteral("' from file "));
+                            + ClosingText(closing) + QStringLiteral("' from file "));
                 return;
             }
             log.LogLine(QStringLiteral("---- Next Seg.\r\nLen = ") + Hex16(length));
@@ -138,6 +140,18 @@ public:
     }
 
 private:
+    // The closing line as shown: free text, so it is not examined, but only its first
+    // MaxClosingChars characters, so that a file of one huge line cannot swell every log
+    // that shows it. At most four bytes make a character: the rest is never decoded.
+    static QString ClosingText(const QByteArray &closing)
+    {
+        constexpr int Max = DownloadImage::MaxClosingChars;
+        const QString text = QString::fromLocal8Bit(closing.left(4 * Max + 4));
+        if (text.size() <= Max && closing.size() <= 4 * Max + 4)
+            return text;
+        return text.left(Max) + QStringLiteral("...");
+    }
+
     [[noreturn]] void Fail(const QString &reason, int line = -1)
     {
         throw LoadError{line < 0 ? lines.Number() : line, reason};
@@ -250,11 +264,17 @@ private:
 
 } // namespace
 
-bool DownloadImage::LoadHexFile(const QString &path, bool SplitFlag, StatusLog &log)
+bool DownloadImage::LoadHexFile(const QString &path, bool SplitFlag, StatusLog &log, FileRead *read)
 {
     QByteArray data;
     QString reason;
-    if (!ReadRegularFile(path, &data, &reason)) {
+    const bool readWhole = ReadRegularFile(path, &data, &reason);
+    if (read) {
+        read->path = path;
+        read->sha256 = readWhole ? QCryptographicHash::hash(data, QCryptographicHash::Sha256) : QByteArray();
+        read->reason = reason;
+    }
+    if (!readWhole) {
         log.LogLine(QStringLiteral("---- Cannot load ") + path + QStringLiteral(": ") + reason);
         return false;
     }
@@ -279,21 +299,37 @@ bool DownloadImage::LoadHexFile(const QString &path, bool SplitFlag, StatusLog &
 }
 
 bool DownloadImage::AssembleImage(const QString &AppPath, const QString &FileToProgram,
-                                  StatusLog &log)
+                                  StatusLog &log, QList<FileRead> *reads)
 {
     BlockNum = 0;
     ImageEnd = 0;
     ImagePos = 0;
+    const auto load = [&](const QString &path, bool split) {
+        FileRead read;
+        const bool loaded = LoadHexFile(path, split, log, &read);
+        if (reads)
+            reads->append(read);
+        return loaded;
+    };
     bool ok = true;
     for (const char *name : SupportFileNames) {
-        ok = LoadHexFile(AppPath + QLatin1Char('/') + QLatin1String(name), true, log);
+        ok = load(AppPath + QLatin1Char('/') + QLatin1String(name), true);
         if (!ok)
             break;
     }
     if (ok)
-        ok = LoadHexFile(FileToProgram, false, log);
+        ok = load(FileToProgram, false);
     LastBlock = ok ? BlockNum - 1 : -1;
     ImagePos = 0;
     BlockNum = 0;
     return ok;
+}
+
+void DownloadImage::CopyFrom(const DownloadImage &other)
+{
+    ImageBytes = other.ImageBytes;
+    BlockEnds = other.BlockEnds;
+    ImagePos = other.ImagePos;
+    BlockNum = other.BlockNum;
+    ImageEnd = other.ImageEnd;
 }

@@ -1,6 +1,6 @@
 #include "seriallink.h"
 
-#include "lowlatency.h"
+#include "serialplatform.h"
 #include "statuslog.h"
 
 #include <QDir>
@@ -68,13 +68,17 @@ bool SerialLink::OpenPort(const QString &portText)
     }
     device = name;
     port->setPortName(name);
+    // A number or a link names its device by a rule the operator may not see: show both.
+    const QString shown = name == portText ? name : QStringLiteral("%1 (%2)").arg(portText, name);
     if (!port->open(QIODevice::ReadWrite)) {
-        // A number names its device by a rule the operator may not know: show both.
-        const QString shown = name == portText
-                ? name
-                : QStringLiteral("%1 (%2)").arg(portText, name);
         log.LogLine(QStringLiteral("---- Cannot open port %1: %2").arg(shown, OpenFailure(*port)));
         port->clearError();
+        return false;
+    }
+    if (!ClaimDevice(port->handle())) {
+        port->close();
+        port->clearError();
+        log.LogLine(QStringLiteral("---- Cannot open port %1: it is in use by another program").arg(shown));
         return false;
     }
     // Bytes that reached the device before it was opened belong to nobody.
@@ -134,14 +138,29 @@ QString SerialLink::DeviceForPortText(const QString &portText)
         return QString();
     bool isNumber = false;
     const qlonglong number = text.toLongLong(&isNumber);
-    if (!isNumber)
-        return portText;
-    if (number <= 0 || number > 32767)
-        return QString();
+    if (isNumber) {
+        if (number <= 0 || number > 32767)
+            return QString();
 #if defined(Q_OS_WIN)
-    return QStringLiteral("COM%1").arg(number);
+        return QStringLiteral("COM%1").arg(number);
 #else
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+        return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+#endif
+    }
+#if defined(Q_OS_WIN)
+    return portText;
+#else
+    // Where the toolkit would look for the name: an absolute path as it stands, one
+    // that starts with ./ or ../ from the current folder, any other name under /dev.
+    QString path = portText;
+    if (portText.startsWith(QLatin1String("./")) || portText.startsWith(QLatin1String("../")))
+        path = QDir::current().absoluteFilePath(portText);
+    else if (!portText.startsWith(QLatin1Char('/')))
+        path = QStringLiteral("/dev/") + portText;
+    // Links (/dev/serial/by-id/...) lead to the device itself: one device has one name
+    // for the duplicate check, the toolkit's lock file and the open.
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
 #endif
 }
 

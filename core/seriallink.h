@@ -21,8 +21,9 @@ public:
 
     // Sets the fixed line parameters on the closed port.
     void ConfigurePort();
-    // Opens the port that portText names. A failure logs one line naming the port and
-    // the reason (the system's, or "it is in use by another program") and returns false.
+    // Opens the device that portText names (DeviceForPortText) and claims it for this
+    // link alone. A failure logs one line naming the port and the reason (the system's,
+    // or "it is in use by another program") and returns false.
     bool OpenPort(const QString &portText);
     // Closes the open port (if any) and opens the one portText names.
     bool ChangePort(const QString &portText);
@@ -38,9 +39,13 @@ public:
     // The device name of the open (or last opened) port.
     QString DeviceName() const { return device; }
 
-    // The device a port text names: a whole number n is COMn on Windows and
-    // /dev/ttyS(n-1) elsewhere; any other non-empty text is taken as it stands.
-    // Returns an empty text for text that names nothing (empty, 0, negative).
+    // The device a port text names, the one name under which it is checked for
+    // duplicates, locked and opened: a whole number n is COMn on Windows and
+    // /dev/ttyS(n-1) elsewhere. On Windows any other text is taken as it stands;
+    // elsewhere an absolute path stands, one that starts with ./ or ../ is taken from the
+    // current folder, any other name lies under /dev (ttyUSB0, pts/5), and links are
+    // followed to the device. Returns an empty text for text that names nothing (empty,
+    // 0, negative).
     static QString DeviceForPortText(const QString &portText);
     // A serial port the system reports.
     struct PortInfo {

@@ -89,10 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_REQUIRE(!text.contains(failure));
     FUZZ_REQUIRE(text.contains(QStringLiteral("Done with ")));
-    // An Intel HEX file is never taken for a boot table, and a support file (split) gives
-    // at least one block.
+    // An Intel HEX file is never taken for a boot table, and a file that loads gives at
+    // least one block.
     FUZZ_REQUIRE(!file.startsWith(':'));
-    FUZZ_REQUIRE(!split || image.BlockNum > blocks);
+    FUZZ_REQUIRE(image.BlockNum > blocks);
     FUZZ_REQUIRE(image.BlockNum >= blocks && image.BlockNum <= DownloadImage::BlockCount);
     FUZZ_REQUIRE(image.ImagePos == image.ImageEnd);
     FUZZ_REQUIRE(image.ImageEnd == (image.BlockNum > 0 ? image.BlockEnds[image.BlockNum - 1] : 0));

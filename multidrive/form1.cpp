@@ -127,6 +127,7 @@ void Form1::ChooseDriveType(int type)
     Log().LogLine(FileToProgram + Ready);
     fileText->setText(*drive.file);
     SaveSettings();
+    ShowReadiness();
 }
 
 void Form1::ChooseFile(int type)

@@ -71,6 +71,7 @@ void Form1::ChooseFile()
     fileText->setText(FileToProgram);
     Downloader().SetCodeName(chosen);
     SaveSettings();
+    ShowReadiness();
 }
 
 QStringList Form1::SettingsValues() const

@@ -79,7 +79,14 @@ int TakeSessionOption(const std::vector<std::string> &args, size_t &i, SessionOp
         ok = TakeNumber(args, i, 0, Big, s.wrongEcho, error);
     else if (a == "--bad-ack")
         ok = TakeNumber(args, i, 0, Big, s.badAck, error);
-    else if (a == "--bad-handshake")
+    else if (a == "--bad-ack-byte") {
+        std::string text;
+        ok = TakeValue(args, i, text, error);
+        if (ok && (!ParseLong(text, 16, s.badAckByte) || s.badAckByte < 1 || s.badAckByte > 0xFF)) {
+            error = "--bad-ack-byte: '" + text + "' is not a hex byte from 01 to FF";
+            ok = false;
+        }
+    } else if (a == "--bad-handshake")
         ok = TakeNumber(args, i, 5, Big, s.badHandshake, error);
     else if (a == "--bad-close")
         ok = TakeNumber(args, i, 1, 2, s.badClose, error);
@@ -253,6 +260,7 @@ const char *HelpText()
            "  --lock-after N        answer the N-th carriage return with 0xAA (default 2)\n"
            "  --wrong-echo N        echo image byte N XOR 0x01\n"
            "  --bad-ack K           answer the end mark of block K with 0x05\n"
+           "  --bad-ack-byte XX     the byte --bad-ack answers with instead (hex, 01 to FF)\n"
            "  --bad-handshake K     answer the first handshake before block K (>= 5) with 0x41\n"
            "  --bad-close M         answer the M-th closing zero (1 or 2) with 0x05\n"
            "  --silent-after N      echo image byte N, then answer nothing more\n"

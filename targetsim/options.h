@@ -9,7 +9,8 @@ struct SessionOptions
     bool noLock = false;     // never answer the lock
     long lockAfter = 2;      // answer the N-th carriage return with 0xAA
     long wrongEcho = -1;     // echo image byte N XOR 0x01
-    long badAck = -1;        // answer block K's end mark with 0x05
+    long badAck = -1;        // answer block K's end mark with badAckByte
+    long badAckByte = 0x05;  // the wrong acknowledgement of --bad-ack
     long badHandshake = -1;  // answer the first handshake before block K (K >= 5) with 0x41
     long badClose = -1;      // answer the M-th closing zero (1 or 2) with 0x05
     long silentAfter = -1;   // echo image byte N, then answer nothing more

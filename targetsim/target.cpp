@@ -91,8 +91,8 @@ Target::Step Target::Feed(std::uint8_t byte)
             return Violation("end mark 0xEE after block " + Num(block));
         ++blocksDone;
         if (block == opt.badAck) {
-            step.reply = BadReply;
-            return Inject(step, "acknowledgement 0x05 for block " + Num(block),
+            step.reply = std::uint8_t(opt.badAckByte);
+            return Inject(step, "acknowledgement " + HexByte(int(opt.badAckByte)) + " for block " + Num(block),
                           Phase::EndedInjected, Ack);
         }
         step.reply = Ack;

@@ -231,10 +231,20 @@ private slots:
         QCOMPARE(engine->image->ImagePos, 7);
     }
 
+    // Only 0x00 acknowledges a block: neither the other replies of the exchange (0x0D,
+    // 0xAA), nor an echo of the end mark, nor any other byte.
+    void nonZeroAcknowledgement_data()
+    {
+        QTest::addColumn<QString>("reply");
+        for (const char *reply : {"05", "0D", "AA", "EE"})
+            QTest::newRow(reply) << QString(reply);
+    }
+
     void nonZeroAcknowledgement()
     {
+        QFETCH(QString, reply);
         WriteSmallFiles(2);
-        StartTarget({"--bad-ack", "2"});
+        StartTarget({"--bad-ack", "2", "--bad-ack-byte", reply});
         engine->download.StartDownload(dir.path(), code);
         VerifyStoppedAfterInjectedFailure(Named("Erase ") + CRLF + CRLF
                                           + "------ Did Not receive Acknowledge for Algo/Block 2 Exiting");
@@ -330,14 +340,34 @@ private slots:
         QVERIFY2(target->Output().contains("0 bytes received"), qPrintable(target->Output()));
     }
 
-    void imageOfFewerThanFiveBlocksIsRefused()
+    // A code file without a block is refused even where the support files alone make
+    // five blocks: the download would end in "programmed" with none of the code sent.
+    void codeFileWithoutBlockIsRefused_data()
     {
+        QTest::addColumn<int>("kernelSegments");
+        QTest::newRow("one-segment kernel") << 1;
+        QTest::newRow("two-segment kernel") << 2;
+    }
+
+    void codeFileWithoutBlockIsRefused()
+    {
+        QFETCH(int, kernelSegments);
         WriteSmallFiles(1);
+        QList<Segment> kernel;
+        for (int k = 0; k < kernelSegments; ++k)
+            kernel.append(Segment{quint16(0x10 * k), {0xA0}});
+        QVERIFY(WriteFile(dir.filePath("krnl24xx.hex"), BootTable(kernel)));
         QVERIFY(WriteFile(code, BootTable({{0x100, {}}}, "no words")));
+        StartTarget({"--timeout", "1"});
         engine->download.StartDownload(dir.path(), code);
-        QVERIFY(engine->log.Text().endsWith("------ Download cancelled: the image holds 4 blocks, at least 5 "
-                                            "are needed. Nothing was sent."));
+        QVERIFY2(engine->log.Text().endsWith(CRLF + "---- Cannot load " + code + ": the file holds no block" + CRLF
+                                             + CRLF + "------ Download cancelled: the image could not be built. "
+                                                      "Nothing was sent."),
+                 qPrintable(engine->log.Text()));
         QCOMPARE(engine->enabling, QList<bool>({false, true}));
+        QCOMPARE(engine->download.Result(), Download::Outcome::NotBuilt);
+        target->WaitForExit();
+        QVERIFY2(target->Output().contains("0 bytes received"), qPrintable(target->Output()));
     }
 
     void noOpenPortSendsNothing()

@@ -6,6 +6,7 @@
 #include "watchdog.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -121,27 +122,32 @@ private slots:
     void segmentsCutAt192Words_data()
     {
         QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("dest");
         QTest::addColumn<bool>("split");
         QTest::addColumn<QList<int>>("ends");
         QTest::addColumn<QStringList>("headers");
-        QTest::newRow("192") << 192 << false << QList<int>{388} << QStringList{"4000BF00"};
-        QTest::newRow("193") << 193 << false << QList<int>{388, 394}
+        QTest::newRow("192") << 192 << "0040" << false << QList<int>{388} << QStringList{"4000BF00"};
+        QTest::newRow("193") << 193 << "0040" << false << QList<int>{388, 394}
                              << QStringList{"4000BF00", "00010000"};
-        QTest::newRow("384") << 384 << false << QList<int>{388, 776}
+        QTest::newRow("384") << 384 << "0040" << false << QList<int>{388, 776}
                              << QStringList{"4000BF00", "0001BF00"};
-        QTest::newRow("191 cut") << 191 << false << QList<int>{386} << QStringList{"4000BE00"};
-        QTest::newRow("191 as one block") << 191 << true << QList<int>{386} << QStringList{"4000BE00"};
+        QTest::newRow("191 cut") << 191 << "0040" << false << QList<int>{386} << QStringList{"4000BE00"};
+        QTest::newRow("191 as one block") << 191 << "0040" << true << QList<int>{386} << QStringList{"4000BE00"};
+        // The last addresses below 8000 are valid block starts.
+        QTest::newRow("one word at 7FFF") << 1 << "7FFF" << false << QList<int>{6} << QStringList{"FF7F0000"};
+        QTest::newRow("192 words at 7F40") << 192 << "7F40" << false << QList<int>{388} << QStringList{"407FBF00"};
     }
 
     void segmentsCutAt192Words()
     {
         QFETCH(int, length);
+        QFETCH(QString, dest);
         QFETCH(bool, split);
         QFETCH(QList<int>, ends);
         QFETCH(QStringList, headers);
         const QStringList data = WordLines(Words(length, quint16(3)));
         // A second file follows directly after the blocks of the first.
-        const QString first = Write("seg.hex", OneSegment(length, "0040", data));
+        const QString first = Write("seg.hex", OneSegment(length, dest, data));
         const QString second = Write("next.hex", OneSegment(1, "0500", {"BEEF"}));
         QVERIFY(image->LoadHexFile(first, split, log));
         QVERIFY(image->LoadHexFile(second, split, log));
@@ -199,13 +205,27 @@ private slots:
         QVERIFY(log.Text().endsWith(". Read 'closing' from file "));
     }
 
+    // The closing line is free text, shown as it stands up to 200 characters; a longer
+    // one (a file of one huge line) is cut, so no log that shows it swells.
+    void closingLineShownUnchangedAndNothingAfterItRead_data()
+    {
+        QTest::addColumn<QString>("closing");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("text") << "Kernel v2, built 12345678" << "Kernel v2, built 12345678";
+        QTest::newRow("200 characters") << QString(200, 'k') << QString(200, 'k');
+        QTest::newRow("201 characters") << QString(201, 'k') << QString(200, 'k') + "...";
+        QTest::newRow("200 two-byte characters") << QString(200, QChar(0xE9)) << QString(200, QChar(0xE9));
+        QTest::newRow("nearly 16 MiB") << QString(16 * 1024 * 1024 - 100, 'k') << QString(200, 'k') + "...";
+    }
+
     void closingLineShownUnchangedAndNothingAfterItRead()
     {
-        const QStringList lines = OneSegment(1, "40", {"1"}, "Kernel v2, built 12345678")
-                                + QStringList{"123456789", "garbage"};
-        const QString path = Write("closing.hex", lines);
+        QFETCH(QString, closing);
+        QFETCH(QString, shown);
+        const QStringList lines = OneSegment(1, "40", {"1"}, closing) + QStringList{"123456789", "garbage"};
+        const QString path = Write("closing.hex", (lines.join(CRLF) + CRLF).toUtf8());
         QVERIFY(image->LoadHexFile(path, true, log));
-        QVERIFY(log.Text().endsWith(". Read 'Kernel v2, built 12345678' from file "));
+        QVERIFY(log.Text().endsWith(". Read '" + shown + "' from file "));
     }
 
     void blanksTabsAndEveryLineEnd()
@@ -327,13 +347,26 @@ private slots:
         QCOMPARE(image->BlockNum, 0);
     }
 
-    void unreadableFilesAreRefusedAtOnce_data() { AddUnreadableFileRows(); }
+    void unreadableFilesAreRefusedAtOnce_data()
+    {
+        AddUnreadableFileRows();
+        // The bound itself is allowed: a file of exactly 16 MiB is read.
+        QTest::newRow("exactly 16 MiB") << "exactly 16 MiB" << QString();
+    }
 
     void unreadableFilesAreRefusedAtOnce()
     {
         QFETCH(QString, kind);
         QFETCH(QString, reason);
         Watchdog watchdog;
+        if (reason.isEmpty()) {
+            QByteArray bytes = FileBytes(OneSegment(1, "40", {"1"}));
+            const QString path = Write("16MiB.hex", bytes.leftJustified(16 * 1024 * 1024, ' '));
+            QCOMPARE(QFileInfo(path).size(), 16 * 1024 * 1024);
+            QVERIFY(image->LoadHexFile(path, false, log));
+            QCOMPARE(image->BlockNum, 1);
+            return;
+        }
         const QString path = UnreadableFile(dir.path(), kind);
         QVERIFY(!path.isEmpty() && !image->LoadHexFile(path, false, log));
         QCOMPARE(log.Text(), CRLF + "---- Cannot load " + path + ": " + reason);
@@ -372,35 +405,44 @@ private slots:
         QCOMPARE(opened, expected << code);
     }
 
-    void supportFileWithoutBlockIsRefused_data()
+    // A file of the download without a block is refused: without the kernel's block the
+    // clear algorithm would be sent as the kernel; without a code block the download
+    // would end in "programmed" with none of the code sent, even where a support file of
+    // two segments makes up the five blocks.
+    void fileWithoutBlockIsRefused_data()
     {
+        QTest::addColumn<bool>("inCode");
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("reason");
         QTest::newRow("only segment of length 0")
-            << FileBytes({"10AA", "0", "0", "0", "0", "end"}) << "the file holds no block";
-        QTest::newRow("blank lines") << QByteArray(8, '\n') << "the file holds no block";
+            << false << FileBytes({"10AA", "0", "0", "0", "0", "end"}) << "the file holds no block";
+        QTest::newRow("blank lines") << false << QByteArray(8, '\n') << "the file holds no block";
         const QString text = QString::fromLatin1(FileBytes(OneSegment(1, "40", {"1234"})));
         QByteArray utf16("\xFF\xFE");
         utf16 += QByteArray(reinterpret_cast<const char *>(text.utf16()), 2 * text.size());
-        QTest::newRow("UTF-16") << utf16 << "line 2: not a hex word: \"\\x00\"";
+        QTest::newRow("UTF-16") << false << utf16 << "line 2: not a hex word: \"\\x00\"";
+        QTest::newRow("code file beside a two-segment kernel")
+            << true << FileBytes({"10AA", "0", "100", "0", "0", "end"}) << "the file holds no block";
     }
 
-    void supportFileWithoutBlockIsRefused()
+    void fileWithoutBlockIsRefused()
     {
+        QFETCH(bool, inCode);
         QFETCH(QByteArray, content);
         QFETCH(QString, reason);
-        // Without its block the clear algorithm would be sent as the kernel.
         QTemporaryDir app;
+        const QByteArray good = FileBytes(OneSegment(1, "0", WordLines(Words(1))));
+        const QByteArray twoSegments = FileBytes({"0", "1", "0", "0", "1", "1", "40", "0", "2", "0", "end"});
         for (int i = 0; i < 4; ++i) {
             QFile f(app.filePath(SupportFileNames[i]));
             QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(i == 0 ? content : FileBytes(OneSegment(1, "0", WordLines(Words(1)))));
+            f.write(i > 0 ? good : inCode ? twoSegments : content);
         }
-        const QString code = Write("code.hex", OneSegment(4, "100", WordLines(Words(4))));
+        const QString code = Write("code.hex", inCode ? content : FileBytes(OneSegment(4, "100", WordLines(Words(4)))));
         QVERIFY(!image->AssembleImage(app.path(), code, log));
         QCOMPARE(image->LastBlock, -1);
         QCOMPARE(log.Text().split(CRLF).last(),
-                 "---- Cannot load " + app.filePath(SupportFileNames[0]) + ": " + reason);
+                 "---- Cannot load " + (inCode ? code : app.filePath(SupportFileNames[0])) + ": " + reason);
     }
 
     void assemblyFailureLeavesNothingToSend()

@@ -8,12 +8,15 @@
 #include "seriallink.h"
 #include "statuslog.h"
 #include "targetsimprocess.h"
+#include "unreadablefile.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -39,10 +42,10 @@ private:
     void WriteSettings(const QByteArray &bytes) { QVERIFY(WriteFile(settings, bytes)); }
     QByteArray SettingsBytes() const { return ReadFile(settings); }
 
-    void Start(const QString &settingsPath = {})
+    void Start(const QString &settingsPath = {}, const QString &app = {})
     {
         form = std::make_unique<Form1>(settingsPath.isEmpty() ? settings : settingsPath, &dialog,
-                                       samples);
+                                       app.isEmpty() ? samples : app);
     }
 
     // The log without the lines about a port that could not be opened (the test ports
@@ -408,12 +411,23 @@ private slots:
             if (!form->txtInfo->toPlainText().isEmpty())
                 seen << DownloadControls();
         });
+        // The bar is painted by time, about ten times a second, not at every step of the
+        // image: painting costs the lock-step exchange its speed.
+        int barChanges = 0;
+        connect(form->DownloadProgress, &QProgressBar::valueChanged, form.get(),
+                [&] { ++barChanges; });
+        QElapsedTimer took;
+        took.start();
         form->Program->click();
         QVERIFY(!seen.isEmpty());
         QVERIFY(WaitUntil([&] { return !form->Downloader().Running(); }));
+        const double seconds = took.elapsed() / 1000.0;
+        QVERIFY2(barChanges <= 3 + int(seconds * 11),
+                 qPrintable(QString("%1 bar changes in %2 s").arg(barChanges).arg(seconds)));
         QVERIFY2(target.WaitFor("targetsim: download 1: complete"), qPrintable(target.Output()));
         QCOMPARE(target.WaitForExit(), 0);
         disconnect(form->txtInfo, nullptr, form.get(), nullptr);
+        disconnect(form->DownloadProgress, nullptr, form.get(), nullptr);
 
         const QList<bool> off{false, false, false, false, false};
         for (int i = 0; i + 1 < seen.size(); ++i)
@@ -482,6 +496,129 @@ private slots:
         QVERIFY(!form->MSComm1().IsOpen());
         QCOMPARE(Options(false), (QList<bool>{true, true, false}));
         QCOMPARE(SettingsBytes(), Settings({code, "/z/zla.hex", "", "TROX", "5"}));
+    }
+
+    // The bar says before a download whether one can go, and after it how it ended, in
+    // words and colour. In the patterns %app, %code and %port stand for the row's support
+    // folder, code file and port, %total for the image's size.
+    void barVerdict_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("idle");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("colour");
+        const QString failed = "^Failed at byte %1 of %total · reset the board, start the program "
+                               "again$";
+        const QString notBuilt = "^Nothing sent · a file could not be loaded: see the log$";
+        QTest::newRow("programmed") << QStringList{} << "" << "^Ready$"
+                                    << "^Programmed · %total bytes in \\d+\\.\\d s$" << "green";
+        QTest::newRow("wrong echo") << QStringList{"--wrong-echo", "700"} << "" << "^Ready$"
+                                    << failed.arg(700) << "red";
+        QTest::newRow("refused acknowledgement")
+            << QStringList{"--bad-ack", "5"} << "" << "^Ready$" << failed.arg("[0-9,]+") << "red";
+        QTest::newRow("no lock") << QStringList{"--no-lock"} << "" << "^Ready$"
+                                 << "^No answer from the board · check the cable, reset the "
+                                    "board, press Program$"
+                                 << "red";
+        QTest::newRow("port lost") << QStringList{"--hangup-after", "300"} << "" << "^Ready$"
+                                   << "^Port lost at byte 301 of %total · reconnect, pick the "
+                                      "port, press Program$"
+                                   << "red";
+        QTest::newRow("window closed") << QStringList{"--silent-after", "300", "--downloads", "0"}
+                                       << "close"
+                                       << "^Ready$" << "^Stopped at byte 301 of %total$"
+                                       << "amber";
+        QTest::newRow("support file missing")
+            << QStringList{} << "no support file" << "^Support file missing: era24_x1\\.hex in %app$"
+            << notBuilt << "red";
+        QTest::newRow("code file missing") << QStringList{} << "no code file"
+                                           << "^Code file missing: %code$" << notBuilt << "red";
+        QTest::newRow("port cannot be opened")
+            << QStringList{} << "no port" << "^Port not open: %port$"
+            << "^Nothing sent · the port could not be opened: see the log$" << "red";
+    }
+
+    void barVerdict()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, setup);
+        QFETCH(QString, idle);
+        QFETCH(QString, end);
+        QFETCH(QString, colour);
+        TargetSimProcess target;
+        QVERIFY(target.Start(options + QStringList{"--timeout", "30", "--quiet-ms", "200"}));
+        QString app = samples;
+        QString code = samples + "/sample.hex";
+        QString port = target.device;
+        if (setup == "no support file") {
+            app = dir->filePath("without-era");
+            QVERIFY(QDir().mkpath(app));
+            for (const char *name : {"krnl24xx.hex", "clr24_x1.hex", "prg24_x1.hex"})
+                QVERIFY(QFile::copy(samples + "/" + name, app + "/" + name));
+        } else if (setup == "no code file") {
+            code = dir->filePath("gone.hex");
+        } else if (setup == "no port") {
+            port = dir->filePath("no-such-port");
+        }
+        WriteSettings(Settings({code, "", "", "TROX", port}));
+        Start({}, app);
+        form->show();
+        const auto matches = [&](QString pattern, const QString &text) {
+            pattern.replace("%app", QRegularExpression::escape(app))
+                .replace("%code", QRegularExpression::escape(code))
+                .replace("%port", QRegularExpression::escape(port))
+                .replace("%total", QLocale(QLocale::English).toString(form->Image().ImageLength()));
+            return QRegularExpression(pattern).match(text).hasMatch();
+        };
+        QVERIFY2(matches(idle, form->DownloadProgress->text()),
+                 qPrintable(form->DownloadProgress->text()));
+        QCOMPARE(BarHue(form->DownloadProgress), QString("plain"));
+        // The log keeps its own lines only.
+        QCOMPARE(Log(), TwoLines(code, code));
+
+        form->Program->click();
+        if (setup == "close") {
+            QVERIFY(target.WaitFor("nothing received after it"));
+            form->close();
+        }
+        QVERIFY(WaitUntil([&] { return !form->Downloader().Running(); }));
+        QTest::qWait(150); // anything still due on the bar would show by now
+        QVERIFY2(matches(end, form->DownloadProgress->text()),
+                 qPrintable(form->DownloadProgress->text()));
+        QVERIFY(!form->DownloadProgress->text().contains(" left"));
+        QCOMPARE(BarHue(form->DownloadProgress), colour);
+    }
+
+    // A settings file that could not be read at start may hold the technician's files and
+    // port: it is left as it is for the whole run. The run's choices are used, and the first
+    // save that would replace the file says once that nothing was saved, and why.
+    void unreadableSettingsFileIsKept_data() { AddUnreadableFileRows(true); }
+
+    void unreadableSettingsFileIsKept()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        HeldToPermissions held;
+        const QString folder = dir->filePath("odd-" + kind);
+        QVERIFY(QDir().mkpath(folder));
+        const QString odd = UnreadableFile(folder, kind);
+        QVERIFY(!odd.isEmpty());
+        const QString before = FileIdentity(odd);
+        Start(odd);
+        QCOMPARE(Log(), CRLF + "---- Cannot read the settings file " + odd + ": " + reason);
+
+        dialog.answers = {QString("/t/chosen.hex")};
+        form->SelectTROX->click();
+        form->Combopuerto->setEditText("4");
+        QCOMPARE(form->FileToProgram, QString("/t/chosen.hex"));
+        QVERIFY(form->Program->isEnabled());
+        form->close();
+        QCOMPARE(FileIdentity(odd), before);
+        QCOMPARE(Log(), TwoLines("/t/chosen.hex", "/t/chosen.hex") + CRLF
+                            + "---- Settings not saved: the settings file " + odd
+                            + " could not be read at start (" + reason
+                            + "), so it is left as it is");
     }
 };
 

@@ -1,16 +1,24 @@
 // orvant-flash end to end: the built program against the simulated target, its output
 // beside the log of the engine the windows use, its exit statuses, several boards at
-// once, --check and --log.
+// once, --check, --log as a time-stamped record, and --json.
 #include "engine.h"
 #include "files.h"
 #include "targetsimprocess.h"
+#include "unreadablefile.h"
+#include "watchdog.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+#include <vector>
+
+#include <csignal>
 
 namespace {
 
@@ -21,11 +29,14 @@ struct FlashRun
     QString err;
 };
 
-// Runs orvant-flash to its end.
-FlashRun RunFlash(const QStringList &arguments)
+// Runs orvant-flash to its end; or, with a command, that command (which runs it).
+FlashRun RunFlash(const QStringList &arguments, const QStringList &command = {})
 {
     QProcess flash;
-    flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
+    if (command.isEmpty())
+        flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
+    else
+        flash.start(command.first(), command.mid(1));
     FlashRun run;
     if (!flash.waitForFinished(60000)) {
         flash.kill();
@@ -59,6 +70,29 @@ QString Sha256(const QString &path)
     return QCryptographicHash::hash(ReadFile(path), QCryptographicHash::Sha256).toHex();
 }
 
+// The log file's lines without their time stamps. Each stamp must be UTC with
+// milliseconds, no earlier than the line before and within the test's own run; a line
+// without one comes back whole, so that it fails the caller's comparison.
+QStringList Unstamped(const QString &path, const QDateTime &notBefore, QList<QDateTime> *stamps = nullptr)
+{
+    static const QRegularExpression stamp(R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z) )");
+    QDateTime last = notBefore.addMSecs(-1);
+    QStringList lines;
+    for (const QString &line : Lines(QString::fromUtf8(ReadFile(path)))) {
+        const QRegularExpressionMatch m = stamp.match(line);
+        const QDateTime time = QDateTime::fromString(m.captured(1), Qt::ISODateWithMs);
+        if (!m.hasMatch() || time < last || time > QDateTime::currentDateTimeUtc()) {
+            lines << "unstamped or out of order: " + line;
+            continue;
+        }
+        last = time;
+        lines << line.mid(m.capturedLength());
+        if (stamps)
+            *stamps << time;
+    }
+    return lines;
+}
+
 } // namespace
 
 class TestOrvantFlash : public QObject
@@ -90,6 +124,7 @@ private slots:
         auto target = StartTarget("flash.txt");
         QVERIFY(target);
         const QString logFile = dir.filePath("station.log");
+        const QDateTime before = QDateTime::currentDateTimeUtc();
         const FlashRun run = RunFlash({"-p", target->device, "-s", dir.path(), "--log", logFile, code});
         QCOMPARE(run.status, 0);
         QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
@@ -120,17 +155,18 @@ private slots:
             QVERIFY2(at >= 0, qPrintable(line));
         }
         QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(target->device)
-                                    + R"(: programmed, 1296 of 1296 bytes in \d+\.\d\d s, \d+ bytes/s$)")
+                                    + R"(: programmed, 1296 of 1296 bytes, transfer \d+\.\d\d s, )"
+                                    + R"(total \d+\.\d\d s, \d+ bytes/s$)")
                      .match(summary).hasMatch(),
                  qPrintable(summary));
 
-        // The log file: its head, then the run as printed, then the exit status. A second
-        // run (a port that cannot be opened) is appended under a head of its own.
+        // The log file, every line time-stamped: its head, then the run as printed, then
+        // the exit status. A second run (a port that cannot be opened) is appended under
+        // a head of its own.
         QCOMPARE(RunFlash({"-p", "/dev/orvant-no-such-port", "-s", dir.path(), "--log", logFile, code}).status, 3);
-        const QStringList logged = Lines(QString::fromUtf8(ReadFile(logFile)));
+        const QStringList logged = Unstamped(logFile, before);
         QVERIFY2(logged.size() > 9 + lines.size() + 2, qPrintable(logged.join('\n')));
-        QVERIFY(QRegularExpression(R"(^==== orvant-flash \d+\.\d+\.\d+, \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")
-                    .match(logged[0]).hasMatch());
+        QCOMPARE(logged[0], "==== orvant-flash " ORVANT_VERSION);
         QCOMPARE(logged.mid(1, 8),
                  QStringList({"code file: " + code, "code file SHA-256: " + Sha256(code),
                               "support files: " + dir.path(),
@@ -138,89 +174,260 @@ private slots:
                               "clr24_x1.hex SHA-256: " + Sha256(dir.filePath("clr24_x1.hex")),
                               "era24_x1.hex SHA-256: " + Sha256(dir.filePath("era24_x1.hex")),
                               "prg24_x1.hex SHA-256: " + Sha256(dir.filePath("prg24_x1.hex")),
-                              "ports: " + target->device}));
+                              "port " + target->device + ": device " + target->device + ", adapter null"}));
         QCOMPARE(logged.mid(9, lines.size() + 2), Lines(run.out) + QStringList{"==== exit status 0"});
         QVERIFY(logged[9 + lines.size() + 2].startsWith("==== orvant-flash "));
         QCOMPARE(logged.last(), "==== exit status 3");
     }
 
+    // Each way a run ends: its exit status, the log line that says why, the summary's
+    // count of what the board echoed, and what targetsim saw. The code file is the
+    // sample, or "fifo", "missing" or "escape" (a closing line with terminal controls);
+    // LOG in the options is a log file of the row's own; a run is ended by itself, by
+    // a signal, or goes on after its standard output was closed.
     void exitStatuses_data()
     {
         QTest::addColumn<QStringList>("simOptions");
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<bool>("terminate");
+        QTest::addColumn<QString>("codeKind");
+        QTest::addColumn<QString>("how");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("logLine");
+        QTest::addColumn<QString>("summary");
         QTest::addColumn<QString>("simSays");
+        QTest::addColumn<QString>("error");
 
+        const QStringList quick{"--timeout", "1"};
+        const QString complete = "download 1: complete";
         // What targetsim reports shows that nothing reached it after the failure (or
         // at all): an injected failure is followed by a quiet period it watches.
-        QTest::newRow("missing support file") << QStringList{"--timeout", "1"} << QStringList{"-s", "nosupport"}
-                                              << false << 2
+        QTest::newRow("missing support file") << quick << QStringList{"-s", "nosupport"} << "" << "" << 2
                                               << "------ Download cancelled: the image could not be built. "
                                                  "Nothing was sent."
-                                              << "0 bytes received";
+                                              << "failed (2, the image cannot be built), 0 of 0 bytes"
+                                              << "0 bytes received" << "";
         QTest::newRow("port that does not exist")
-            << QStringList{"--timeout", "1"} << QStringList{"-p", "/dev/orvant-no-such-port"} << false << 3
+            << quick << QStringList{"-p", "/dev/orvant-no-such-port"} << "" << "" << 3
             << "[/dev/orvant-no-such-port] ---- Cannot open port /dev/orvant-no-such-port: No such file or directory"
-            << "0 bytes received";
-        QTest::newRow("no lock") << QStringList{"--no-lock"} << QStringList{} << false << 4
-                                 << "Baud Did not Match. Exiting..." << "nothing received after it";
-        QTest::newRow("wrong echo") << QStringList{"--wrong-echo", "30"} << QStringList{} << false << 5
-                                    << "------ Serial Communications Error at  30" << "nothing received after it";
-        QTest::newRow("port lost") << QStringList{"--hangup-after", "30"} << QStringList{} << false << 6
-                                   << "------ Download stopped: the port was lost" << "line closed after image byte 30";
+            << "failed (3, the port cannot be opened), 0 of 1296 bytes" << "0 bytes received" << "";
+        QTest::newRow("no lock") << QStringList{"--no-lock"} << QStringList{} << "" << "" << 4
+                                 << "Baud Did not Match. Exiting..."
+                                 << "failed (4, no lock), 0 of 1296 bytes"
+                                 << "nothing received after it" << "";
+        QTest::newRow("wrong echo") << QStringList{"--wrong-echo", "30"} << QStringList{} << "" << "" << 5
+                                    << "------ Serial Communications Error at  30"
+                                    << "failed (5, transfer failed), 30 of 1296 bytes" << "nothing received after it"
+                                    << "";
+        QTest::newRow("port lost") << QStringList{"--hangup-after", "30"} << QStringList{} << "" << "" << 6
+                                   << "------ Download stopped: the port was lost"
+                                   << "failed (6, port lost), 31 of 1296 bytes" << "line closed after image byte 30"
+                                   << "";
         QTest::newRow("stall") << QStringList{"--silent-after", "30", "--quiet-ms", "2000"}
-                               << QStringList{"--stall-timeout", "1"} << false << 7
+                               << QStringList{"--stall-timeout", "1"} << "" << "" << 7
                                << "------ Download stopped: no reply for 1 s. Nothing more is sent."
-                               << "nothing received after it";
+                               << "failed (7, stall timeout), 31 of 1296 bytes" << "nothing received after it" << "";
         // SIGTERM while the board waits for an echo; targetsim then serves a second
         // download, so that anything sent after the signal would show.
         QTest::newRow("SIGTERM") << QStringList{"--silent-after", "30", "--downloads", "2"}
-                                 << QStringList{"--stall-timeout", "0"} << true << 130
+                                 << QStringList{"--stall-timeout", "0"} << "" << "SIGTERM" << 130
                                  << "------ Download stopped: interrupted. Nothing more is sent."
-                                 << "summary: download 1 failure injected";
+                                 << "failed (130, interrupted), 31 of 1296 bytes"
+                                 << "summary: download 1 failure injected" << "";
+
+        // A hang-up of the station's session stops like SIGTERM. It comes while the kernel's
+        // acknowledgement is awaited: all 62 bytes of it were echoed.
+        QTest::newRow("SIGHUP awaiting an acknowledgement")
+            << QStringList{"--silent-after", "61", "--downloads", "2"} << QStringList{"--stall-timeout", "0"} << ""
+            << "SIGHUP" << 130 << "------ Download stopped: interrupted. Nothing more is sent."
+            << "failed (130, interrupted), 62 of 1296 bytes" << "summary: download 1 failure injected" << "";
+        // The closing exchange sends no image bytes: the count stops at the image.
+        QTest::newRow("bad closing reply")
+            << QStringList{"--bad-close", "1"} << QStringList{} << "" << "" << 5
+            << "------ Did Not receive Acknowledge for Algo/Block 7 Exiting"
+            << "failed (5, transfer failed), 1296 of 1296 bytes" << "nothing received after it" << "";
+
+        // The files come first: a file problem is exit status 2 with no port opened, and
+        // the record never waits on a file (a FIFO without a writer).
+        QTest::newRow("missing code file and a missing port")
+            << quick << QStringList{"-p", "/dev/orvant-no-such-port"} << "missing" << "" << 2
+            << "---- Cannot load CODE: No such file or directory"
+            << "failed (2, the image cannot be built), 0 of 0 bytes" << "0 bytes received"
+            << "orvant-flash: Cannot load CODE: No such file or directory";
+        QTest::newRow("FIFO as the code file, with a record")
+            << quick << QStringList{"--log", "LOG"} << "fifo" << "" << 2
+            << "---- Cannot load CODE: not a regular file"
+            << "failed (2, the image cannot be built), 0 of 0 bytes" << "0 bytes received"
+            << "orvant-flash: Cannot load CODE: not a regular file";
+
+        // A record that cannot be written is no plain success; the board still runs to
+        // its end.
+        QTest::newRow("log file that cannot be written")
+            << QStringList{} << QStringList{"--log", "/dev/full"} << "" << "" << 8 << "------ DSP programmed in "
+            << "programmed, 1296 of 1296 bytes" << complete
+            << "orvant-flash: cannot write the log file /dev/full: No space left on device";
+        // Standard output that goes away (| head) ends nothing: the log file gets the
+        // whole record and the status is the board's.
+        QTest::newRow("standard output closed")
+            << QStringList{} << QStringList{"--log", "LOG"} << "" << "close stdout" << 0 << "------ DSP programmed in "
+            << "programmed, 1296 of 1296 bytes" << complete << "";
+
+        // Text from a file reaches the terminal with its control characters escaped.
+        QTest::newRow("terminal controls in the closing line")
+            << QStringList{} << QStringList{"--log", "LOG"} << "escape" << "" << 0
+            << "Done with CODE. Read '\\x1b[2J\\x1b]0;owned\\x07\\x08\\x00end' from file"
+            << "programmed, 1296 of 1296 bytes" << complete << "";
     }
 
     void exitStatuses()
     {
         QFETCH(QStringList, simOptions);
         QFETCH(QStringList, options);
-        QFETCH(bool, terminate);
+        QFETCH(QString, codeKind);
+        QFETCH(QString, how);
         QFETCH(int, status);
         QFETCH(QString, logLine);
+        QFETCH(QString, summary);
         QFETCH(QString, simSays);
+        QFETCH(QString, error);
 
         const QString noSupport = dir.filePath("nosupport");
         for (const char *name : {"krnl24xx.hex", "clr24_x1.hex", "prg24_x1.hex"})
             QVERIFY(WriteFile(noSupport + "/" + name, ReadFile(dir.filePath(name))));
+        const QString own = dir.filePath(QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(own));
+        QString codeFile = code;
+        if (codeKind == "fifo")
+            codeFile = UnreadableFile(own, "fifo");
+        else if (codeKind == "missing")
+            codeFile = own + "/missing.hex";
+        else if (codeKind == "escape")
+            QVERIFY(WriteFile(codeFile = own + "/escape.hex",
+                              BootTable({{0x40, Words(500)}}, QByteArray("\x1b[2J\x1b]0;owned\x07\x08\0end", 19))));
+        const QString logFile = own + "/station.log";
+        options.replaceInStrings(QRegularExpression("^nosupport$"), noSupport)
+            .replaceInStrings(QRegularExpression("^LOG$"), logFile);
+        logLine.replace("CODE", codeFile);
+        error.replace("CODE", codeFile);
+
         auto target = StartTarget("unused.txt", simOptions);
         QVERIFY(target);
-        const QStringList arguments = QStringList{"-p", target->device, "-s", dir.path()}
-                                      + options.replaceInStrings(QRegularExpression("^nosupport$"), noSupport)
-                                      + QStringList{code};
+        const QStringList arguments = QStringList{"-p", target->device, "-s", dir.path()} + options
+                                      + QStringList{codeFile};
 
+        const QDateTime before = QDateTime::currentDateTimeUtc();
         FlashRun run;
-        if (terminate) {
+        if (how == "close stdout") {
+            // Standard output is a pipe whose reader ("true") is gone at once; the shell
+            // reports the program's status (141 for a death by SIGPIPE).
+            run = RunFlash({}, QStringList{"/bin/sh", "-c", "exec 3>&1; { \"$0\" \"$@\" 3>&-; echo $? >&3; } | true",
+                                           ORVANT_FLASH_PATH} + arguments);
+            run.status = run.out.trimmed().toInt();
+        } else if (!how.isEmpty()) {
+            Watchdog watchdog(30);
             QProcess flash;
             flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
+            QVERIFY(flash.waitForStarted());
             QVERIFY2(target->WaitFor("nothing received after it"), qPrintable(target->Output()));
-            flash.terminate();
-            QVERIFY(flash.waitForFinished(10000));
-            run.status = flash.exitCode();
+            ::kill(pid_t(flash.processId()), how == "SIGHUP" ? SIGHUP : SIGTERM);
+            QVERIFY(flash.waitForFinished(20000));
+            run.status = flash.exitStatus() == QProcess::NormalExit ? flash.exitCode() : -1;
             run.out = QString::fromLocal8Bit(flash.readAllStandardOutput());
+            run.err = QString::fromLocal8Bit(flash.readAllStandardError());
             target->process.terminate();
         } else {
             run = RunFlash(arguments);
         }
         QCOMPARE(run.status, status);
-        const QStringList lines = Lines(run.out);
-        QVERIFY2(!lines.filter(QRegularExpression("^" + QRegularExpression::escape(logLine))).isEmpty(),
-                 qPrintable(run.out));
-        QVERIFY2(run.out.contains(QStringLiteral(": failed (%1, ").arg(status)), qPrintable(run.out));
+        // With standard output gone, the record shows what it would have said.
+        const QString record = options.contains(logFile) ? Unstamped(logFile, before).join('\n') + '\n' : QString();
+        const QString shown = how == "close stdout" ? record : run.out;
+        QVERIFY2(!Lines(shown).filter(QRegularExpression("^" + QRegularExpression::escape(logLine))).isEmpty(),
+                 qPrintable(shown));
+        QVERIFY2(shown.contains(": " + summary), qPrintable(shown));
+        if (options.contains(logFile))
+            QVERIFY2(record.endsWith(QStringLiteral("==== exit status %1\n").arg(status)), qPrintable(record));
+        if (!error.isEmpty())
+            QVERIFY2(Lines(run.err).contains(error), qPrintable(run.err));
+        for (const QString &text : {run.out, run.err, record})
+            QVERIFY2(!text.contains(QChar(0x1b)) && !text.contains(QChar(0x07)), qPrintable(text));
         target->WaitForExit();
         QVERIFY2(target->Output().contains(simSays), qPrintable(target->Output()));
         QVERIFY2(!target->Output().contains("violation"), qPrintable(target->Output()));
+    }
+
+    // Every board ends with its status, whatever their number: no crash as the boards
+    // are taken down, also with a small stack limit per thread.
+    void manyBoards_data()
+    {
+        QTest::addColumn<int>("targets");
+        QTest::addColumn<int>("missingPorts");
+        QTest::addColumn<int>("status");
+        QTest::newRow("eight boards, 20 MiB stack limit") << 8 << 0 << 0;
+        QTest::newRow("forty missing ports, 20 MiB stack limit") << 0 << 40 << 3;
+    }
+
+    void manyBoards()
+    {
+        QFETCH(int, targets);
+        QFETCH(int, missingPorts);
+        QFETCH(int, status);
+        std::vector<std::unique_ptr<TargetSimProcess>> sims;
+        QStringList arguments{ORVANT_FLASH_PATH};
+        for (int i = 0; i < targets; ++i) {
+            sims.push_back(StartTarget(QStringLiteral("many%1.txt").arg(i)));
+            QVERIFY(sims.back());
+            arguments << "-p" << sims.back()->device;
+        }
+        for (int i = 0; i < missingPorts; ++i)
+            arguments << "-p" << QStringLiteral("/dev/orvant-missing-%1").arg(i);
+        QProcess flash;
+        flash.start("/bin/sh", QStringList{"-c", "ulimit -s 20480 && exec \"$@\"", "sh"} + arguments
+                                   + QStringList{"-q", "-s", dir.path(), code});
+        QVERIFY(flash.waitForFinished(120000));
+        const QString err = QString::fromLocal8Bit(flash.readAllStandardError());
+        QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(flash.exitCode() == status, qPrintable(QString::number(flash.exitCode()) + "\n" + err));
+        // A summary line per board, then the verdict.
+        const QStringList out = Lines(QString::fromLocal8Bit(flash.readAllStandardOutput()));
+        QCOMPARE(out.size(), targets + missingPorts + 1);
+        QVERIFY2(out.last().startsWith(QStringLiteral("%1 of %2 programmed").arg(targets).arg(targets + missingPorts)),
+                 qPrintable(out.last()));
+        for (int i = 0; i < targets; ++i) {
+            QCOMPARE(sims[size_t(i)]->WaitForExit(), 0);
+            QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath(QStringLiteral("many%1.txt").arg(i))),
+                     TargetSimProcess::CodeWords(code));
+        }
+    }
+
+    // One device, one owner: a second program that reaches a board through a link to its
+    // device is refused, also as root, and the first one's download goes on unharmed.
+    void secondProgramOnTheSameDeviceIsRefused()
+    {
+        // The lock answers the tenth carriage return: a second of lock wait to try in.
+        auto target = StartTarget("owned.txt", {"--lock-after", "10"});
+        QVERIFY(target);
+        const QString link = dir.filePath("board-link");
+        QFile::remove(link);
+        QVERIFY(QFile::link(target->device, link));
+
+        QProcess first;
+        first.start(QStringLiteral(ORVANT_FLASH_PATH), {"-p", target->device, "-s", dir.path(), code});
+        QString firstOut;
+        QVERIFY(WaitUntil([&] {
+            firstOut += QString::fromLocal8Bit(first.readAllStandardOutput());
+            return firstOut.contains("Waiting reply from DSP");
+        }));
+        const FlashRun second = RunFlash({"-p", link, "-s", dir.path(), code});
+        QCOMPARE(second.status, 3);
+        QVERIFY2(second.out.contains("---- Cannot open port " + link + " (" + target->device
+                                     + "): it is in use by another program"),
+                 qPrintable(second.out));
+
+        QVERIFY(first.waitForFinished(20000));
+        QCOMPARE(first.exitCode(), 0);
+        QCOMPARE(target->WaitForExit(), 0);
+        QVERIFY2(!target->Output().contains("violation"), qPrintable(target->Output()));
+        QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath("owned.txt")), TargetSimProcess::CodeWords(code));
     }
 
     void threeBoardsAtOnceOneFailing()
@@ -230,7 +437,8 @@ private slots:
         auto third = StartTarget("flash3.txt", {"--lock-after", "3"});
         QVERIFY(first && second && third);
         const QStringList ports{first->device, second->device, third->device};
-        const FlashRun run = RunFlash({"-p", ports[0], "-p", ports[1], "-p", ports[2], "-s", dir.path(), code});
+        const FlashRun run = RunFlash({"-p", ports[0], "-p", ports[1], "--label", "SN-0002", "-p", ports[2],
+                                       "-s", dir.path(), code});
         QCOMPARE(run.status, 5);
         QCOMPARE(first->WaitForExit(), 0);
         QCOMPARE(third->WaitForExit(), 0);
@@ -239,9 +447,10 @@ private slots:
         QVERIFY2(second->WaitFor("nothing received after it"), qPrintable(second->Output()));
 
         // Each board's lines, whole and in order under its own prefix, then the summary
-        // in command-line order.
+        // in command-line order, the label beside its port, and the verdict.
         QStringList lines = Lines(run.out);
-        QCOMPARE(lines.size() > 3, true);
+        QCOMPARE(lines.size() > 4, true);
+        QCOMPARE(lines.takeLast(), "2 of 3 programmed; failed: " + ports[1] + " [SN-0002] (5, transfer failed)");
         const QStringList summary = lines.mid(lines.size() - 3);
         lines = lines.mid(0, lines.size() - 3);
         QStringList own[3];
@@ -262,10 +471,107 @@ private slots:
         QVERIFY(own[2].contains("---- Locked at  3th Char"));
         QVERIFY(own[2].last().startsWith("------ DSP programmed in "));
         QVERIFY2(summary[0].startsWith(ports[0] + ": programmed, 1296 of 1296 bytes"), qPrintable(summary[0]));
-        QVERIFY2(summary[1].startsWith(ports[1] + ": failed (5, transfer failed), 300 of 1296 bytes"),
+        QVERIFY2(summary[1].startsWith(ports[1] + " [SN-0002]: failed (5, transfer failed), 300 of 1296 bytes"),
                  qPrintable(summary[1]));
         QVERIFY2(summary[2].startsWith(ports[2] + ": programmed, 1296 of 1296 bytes"), qPrintable(summary[2]));
-        QCOMPARE(run.err, "orvant-flash: " + ports[1] + ": transfer failed: " + own[1].last() + "\n");
+        QCOMPARE(run.err, "orvant-flash: " + ports[1] + " [SN-0002]: transfer failed: " + own[1].last() + "\n");
+    }
+
+    void jsonAndLabelsMakeARecord()
+    {
+        // Two boards with labels: one programmed, one that never answers the lock wait.
+        auto good = StartTarget("json-flash.txt");
+        auto bad = StartTarget("unused.txt", {"--no-lock"});
+        QVERIFY(good && bad);
+        const QString logFile = dir.filePath("json.log");
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        const FlashRun run = RunFlash({"-p", good->device, "-l", "SN-0001", "-p", bad->device, "--label",
+                                       "slot 2", "-s", dir.path(), "--json", "--log", logFile, code});
+        const QDateTime after = QDateTime::currentDateTimeUtc();
+        QCOMPARE(run.status, 4);
+        QCOMPARE(good->WaitForExit(), 0);
+        QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath("json-flash.txt")), TargetSimProcess::CodeWords(code));
+
+        // Standard output: one JSON object a line for each board, in the order they
+        // ended (the programmed one first: the other waits out 31 lock attempts).
+        const QStringList out = Lines(run.out);
+        QCOMPARE(out.size(), 2);
+        QJsonObject board[2];
+        for (int i = 0; i < 2; ++i) {
+            QJsonParseError error;
+            const QJsonDocument document = QJsonDocument::fromJson(out[i].toUtf8(), &error);
+            QVERIFY2(document.isObject(), qPrintable(error.errorString() + ": " + out[i]));
+            board[i] = document.object();
+        }
+        QJsonObject support;
+        for (const char *name : SupportFileNames)
+            support[name] = Sha256(dir.filePath(name));
+        const struct
+        {
+            const char *field;
+            QJsonValue good, bad;
+        } fields[] = {
+            {"port", good->device, bad->device},
+            {"device", good->device, bad->device},
+            {"label", "SN-0001", "slot 2"},
+            {"adapter", QJsonValue(), QJsonValue()},  // the system lists no pseudo-terminal
+            {"result", "programmed", "no-lock"},
+            {"status", 0, 4},
+            {"reason", QJsonValue(), "Baud Did not Match. Exiting..."},
+            {"bytes", 1296, 0},
+            {"total_bytes", 1296, 1296},
+            {"code_file", code, code},
+            {"code_sha256", Sha256(code), Sha256(code)},
+            {"support_sha256", support, support},
+            {"version", ORVANT_VERSION, ORVANT_VERSION},
+        };
+        auto show = [](const QJsonValue &value) {
+            return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        };
+        for (const auto &f : fields) {
+            for (int i = 0; i < 2; ++i) {
+                const QJsonValue expected = i == 0 ? f.good : f.bad;
+                QVERIFY2(board[i][f.field] == expected,
+                         qPrintable(QString("%1 of board %2: %3, not %4")
+                                        .arg(f.field).arg(i).arg(show(board[i][f.field]), show(expected))));
+            }
+        }
+        // Its times: started and ended in the run, seconds between them, the transfer a
+        // part of it (none for the board that never locked, which waited 31 x 100 ms).
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(board[i].size(), qsizetype(std::size(fields)) + 4);
+            const QDateTime started = QDateTime::fromString(board[i]["started"].toString(), Qt::ISODateWithMs);
+            const QDateTime ended = QDateTime::fromString(board[i]["ended"].toString(), Qt::ISODateWithMs);
+            QVERIFY2(board[i]["ended"].toString().endsWith('Z') && before <= started && started <= ended
+                         && ended <= after,
+                     out[i].toUtf8());
+            QVERIFY(qAbs(board[i]["seconds"].toDouble() * 1000 - started.msecsTo(ended)) <= 1);
+        }
+        QVERIFY(board[0]["transfer_seconds"].toDouble() > 0);
+        QVERIFY(board[0]["transfer_seconds"].toDouble() < board[0]["seconds"].toDouble());
+        QCOMPARE(board[1]["transfer_seconds"].toDouble(), 0.0);
+        QVERIFY(board[1]["seconds"].toDouble() >= 3.1);
+
+        // The log file: the labels in the head and the summary, the verdict, the error,
+        // and the closing line, stamped after both boards ended.
+        QList<QDateTime> stamps;
+        const QStringList logged = Unstamped(logFile, before, &stamps);
+        QVERIFY2(logged.size() > 14, qPrintable(logged.join('\n')));
+        QCOMPARE(logged.mid(8, 2),
+                 QStringList({"port " + good->device + " [SN-0001]: device " + good->device + ", adapter null",
+                              "port " + bad->device + " [slot 2]: device " + bad->device + ", adapter null"}));
+        const QStringList end = logged.mid(logged.size() - 5);
+        QVERIFY2(end[0].startsWith(good->device + " [SN-0001]: programmed, 1296 of 1296 bytes, transfer "),
+                 qPrintable(end[0]));
+        QVERIFY2(end[1].startsWith(bad->device
+                                   + " [slot 2]: failed (4, no lock), 0 of 1296 bytes, transfer 0.00 s, total "),
+                 qPrintable(end[1]));
+        const QString badName = bad->device + " [slot 2]";
+        QCOMPARE(end.mid(2), QStringList({"1 of 2 programmed; failed: " + badName + " (4, no lock)",
+                                          "orvant-flash: " + badName + ": no lock: Baud Did not Match. Exiting...",
+                                          "==== exit status 4"}));
+        QVERIFY(stamps.last() >= QDateTime::fromString(board[1]["ended"].toString(), Qt::ISODateWithMs));
+        QCOMPARE(run.err, end[3] + "\n");
     }
 
     void checkPrintsTheBlockTable()
@@ -313,7 +619,24 @@ private slots:
                                            << "--check takes only -s and the code file";
         QTest::newRow("negative stall timeout")
             << QStringList{"-p", "1", "--stall-timeout", "-1", "code.hex"}
-            << "--stall-timeout: \"-1\" is not a number of seconds from 0 to 86400";
+            << "--stall-timeout: \"-1\" is not 0 or a number of seconds from 0.001 to 86400";
+        // Less than a millisecond would be no timeout at all.
+        QTest::newRow("stall timeout under a millisecond")
+            << QStringList{"-p", "1", "--stall-timeout", "0.0004", "code.hex"}
+            << "--stall-timeout: \"0.0004\" is not 0 or a number of seconds from 0.001 to 86400";
+        QTest::newRow("log file without a name")
+            << QStringList{"-p", "1", "--log", "", "code.hex"} << "--log: no file name given";
+        // A name without /dev/ lies under /dev, as the toolkit has it: one device twice.
+        QTest::newRow("same device under two names")
+            << QStringList{"-p", "pts/5", "-p", "/dev/pts/5", "code.hex"} << "port /dev/pts/5 is given twice";
+        QTest::newRow("label before any port") << QStringList{"-l", "SN-1", "-p", "1", "code.hex"}
+                                               << "--label \"SN-1\" comes before any -p";
+        QTest::newRow("two labels for one port") << QStringList{"-p", "1", "-l", "A", "--label=B", "code.hex"}
+                                                 << "port 1 has two labels";
+        QTest::newRow("label of two lines") << QStringList{"-p", "1", "-l", "SN-1\nOK", "code.hex"}
+                                            << "--label of port 1: a label is one line of printable text";
+        QTest::newRow("check with json") << QStringList{"--check", "--json", "code.hex"}
+                                         << "--check takes only -s and the code file";
     }
 
     void usageErrors()

@@ -5,7 +5,10 @@
 #include "seriallink.h"
 #include "statuslog.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <termios.h>
@@ -84,16 +87,38 @@ void TestSerialLink::portTextNamesDevice_data()
     QTest::newRow("negative") << "-3" << "";
     QTest::newRow("too large") << "99999" << "";
     QTest::newRow("usb device") << "/dev/ttyUSB0" << "/dev/ttyUSB0";
-    QTest::newRow("pty") << "/dev/pts/7" << "/dev/pts/7";
+#if defined(Q_OS_WIN)
     QTest::newRow("COM name") << "COM12" << "COM12";
-    QTest::newRow("not a whole number") << "1.5" << "1.5";
+#else
+    // One device, one name: where the toolkit would look, with links followed. PTY is
+    // the test's pseudo-terminal, DIR the current folder holding "link" to it.
+    QTest::newRow("name under /dev") << "ttyUSB0" << "/dev/ttyUSB0";
+    QTest::newRow("path under /dev") << "pts/5" << "/dev/pts/5";
+    QTest::newRow("not a whole number") << "1.5" << "/dev/1.5";
+    QTest::newRow("missing path cleaned") << "/dev//ttyUSB0/." << "/dev/ttyUSB0";
+    QTest::newRow("pty") << "PTY" << "PTY";
+    QTest::newRow("link") << "DIR/link" << "PTY";
+    QTest::newRow("link from the current folder") << "./link" << "PTY";
+    QTest::newRow("link through the parent") << "../DIRNAME/link" << "PTY";
+#endif
 }
 
 void TestSerialLink::portTextNamesDevice()
 {
     QFETCH(QString, text);
     QFETCH(QString, device);
-    QCOMPARE(SerialLink::DeviceForPortText(text), device);
+    QTemporaryDir dir;
+    const QString folder = QFileInfo(dir.path()).canonicalFilePath();
+    QVERIFY(QFile::link(pty->slavePath, folder + "/link"));
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(folder));
+    const auto placed = [&](QString text) {
+        return text.replace("DIRNAME", QFileInfo(folder).fileName()).replace("DIR", folder)
+                   .replace("PTY", pty->slavePath);
+    };
+    const QString named = SerialLink::DeviceForPortText(placed(text));
+    QDir::setCurrent(before);
+    QCOMPARE(named, placed(device));
 }
 
 void TestSerialLink::opensWithFixedLineSettings()

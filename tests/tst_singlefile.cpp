@@ -1,6 +1,7 @@
 // The single-file program's window: layout, settings file, file choice, unload, and a
 // download against the simulated target.
 #include "../singlefile/form1.h"
+#include "closeonsignal.h"
 #include "downloadimage.h"
 #include "fakedialog.h"
 #include "unreadablefile.h"
@@ -10,6 +11,7 @@
 #include "statuslog.h"
 #include "targetsimprocess.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -17,13 +19,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
-#include <sys/stat.h>
-
+#include <csignal>
 #include <memory>
 #include <optional>
 
@@ -107,10 +109,21 @@ private slots:
     }
 
     // A first start creates the settings file (folder quoted, port bare) and shows
-    // nothing; the next start takes the folder as the code file, and pressing Program
-    // then is refused without a byte on the line.
+    // nothing. Closed as a technician closes it, the window then stores its empty code
+    // file, which the next start takes: Program enabled, nothing shown or logged. A first
+    // run that ended without its close (killed) leaves the folder as the code file, which
+    // the next start shows as ready. Either way Program is refused without a byte on the
+    // line, and the first dialog starts from the remembered entry.
+    void firstStartThenSecondStart_data()
+    {
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("first window closed") << true;
+        QTest::newRow("first run ended without its close") << false;
+    }
+
     void firstStartThenSecondStart()
     {
+        QFETCH(bool, closed);
         {
             auto form = Start();
             QCOMPARE(ReadFile(settings), ("\"" + app + "\"\r\n1\r\n").toLocal8Bit());
@@ -125,17 +138,26 @@ private slots:
                      QStringList({"Kernel ", "Clear ", "Erase ", "Prog ", "My Code "}));
             QCOMPARE(form->Downloader().DownloadState(), qint32(WAIT_FOR_LOCK));
             QCOMPARE(form->Image().BlockNum, 0);
+            QCOMPARE(form->DownloadProgress->text(), QStringLiteral("Choose a code file"));
+            if (closed) {
+                form->close();
+                QCOMPARE(ReadFile(settings), QByteArray("\"\"\r\n\"1\"\r\n"));
+            }
         }
+        const QString code = closed ? QString() : app;
 
         TargetSimProcess target;
         QVERIFY(target.Start({"--timeout", "3"}));
 
         auto form = Start();
-        QCOMPARE(form->FileToProgram, app);
+        QCOMPARE(form->FileToProgram, code);
         QVERIFY(form->Program->isEnabled());
-        QCOMPARE(form->fileText->text(), app);
-        QCOMPARE(LogLines(form->Log().Text()), QStringList({app + Ready}));
+        QCOMPARE(form->fileText->text(), code);
+        QCOMPARE(LogLines(form->Log().Text()),
+                 code.isEmpty() ? QStringList() : QStringList({code + Ready}));
         QCOMPARE(form->Combopuerto->currentText(), QStringLiteral("1"));
+        QCOMPARE(form->DownloadProgress->text(),
+                 closed ? QStringLiteral("Choose a code file") : "Not a code file: " + app);
 
         // Picking an entry of the list moves to that port at once.
         PickPort(form.get(), target.device);
@@ -144,7 +166,7 @@ private slots:
 
         form->Program->click();
         const QString log = form->Log().Text();
-        QVERIFY2(log.contains(QStringLiteral("---- Cannot load ") + app), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("---- Cannot load ") + code), qPrintable(log));
         QVERIFY2(log.contains(QStringLiteral("Download cancelled")), qPrintable(log));
         QVERIFY(!log.contains(QStringLiteral("Waiting reply from DSP")));
         QVERIFY(form->Program->isEnabled());
@@ -152,9 +174,9 @@ private slots:
         QVERIFY(form->Combopuerto->isEnabled());
         QVERIFY(!form->Downloader().Running());
 
-        // The first dialog starts from the remembered folder.
+        // The first dialog starts from the remembered entry.
         form->LoadProgram->click();
-        QCOMPARE(dialog->initDirs, QStringList{app});
+        QCOMPARE(dialog->initDirs, QStringList{code});
         QCOMPARE(dialog->filters, QStringList{"*.hex|*.hex"});
 
         form->MSComm1().ClosePort();
@@ -315,6 +337,53 @@ private slots:
         QCOMPARE(form->MSComm1().DeviceName(), QStringLiteral("/dev/ttyUSB7"));
     }
 
+    // SIGTERM, SIGHUP and SIGINT close the window as its close button does: the typed
+    // port is saved.
+    void closingSignals_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+
+    void closingSignals()
+    {
+        QFETCH(int, signal);
+        WriteSettings(app + "/sample.hex", "2");
+        auto form = Start();
+        form->show();
+        CloseOnSignals closer(form.get());
+        form->Combopuerto->setEditText(QStringLiteral("/dev/ttyUSB7"));
+        QCOMPARE(::raise(signal), 0);
+        QTRY_VERIFY(!form->isVisible());
+        QVERIFY(!form->MSComm1().IsOpen());
+        QCOMPARE(ReadFile(settings),
+                 ("\"" + app + "/sample.hex\"\r\n\"/dev/ttyUSB7\"\r\n").toLocal8Bit());
+    }
+
+    // The program itself, asked to end by SIGTERM: its close runs (the settings file,
+    // created at the first start with the program's folder, is written at the close with
+    // the empty code file) and it ends with status 0.
+    void programEndsCleanlyOnSigterm()
+    {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", dir->filePath("xdg"));
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(environment);
+        program.start(ORVANT_BOOTLOADER_PATH, {});
+        QVERIFY(program.waitForStarted(5000));
+        const QString stored = dir->filePath("xdg/ZizUdederAdev.cfg");
+        QVERIFY(WaitUntil([&] { return QFileInfo::exists(stored); }, 10000));
+        QTest::qWait(1000); // the window is up and listening
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(ReadFile(stored), QByteArray("\"\"\r\n\"1\"\r\n"));
+    }
+
     // The three download controls, in the order a download needs, and what stays usable.
     void controlsAroundDownloads()
     {
@@ -465,16 +534,11 @@ private slots:
     {
         const QString code = app + "/sample.hex";
         WriteSettings(code, "2");
-        const auto inode = [this] {
-            struct stat info{};
-            return ::stat(QFile::encodeName(settings).constData(), &info) == 0 ? info.st_ino
-                                                                                : ino_t(0);
-        };
-        const ino_t before = inode();
+        const QString before = FileIdentity(settings);
         auto first = Start();
         auto second = Start();
         second->close();
-        QCOMPARE(inode(), before);
+        QCOMPARE(FileIdentity(settings), before);
 
         dialog->answers << dir->filePath("chosen.hex");
         first->LoadProgram->click();
@@ -508,14 +572,29 @@ private slots:
         QList<SerialLink::PortInfo> ports;
         form->Combopuerto->ListPorts = [&] { return ports; };
         form->Combopuerto->setEditText("typed");
-        ports = {{"/dev/ttyUSB9", "FT232R USB UART", "FTDI", "A12345", ""}};
+        const QString longName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0";
+        ports = {{"/dev/ttyUSB9", "FT232R USB UART", "FTDI", "A12345", ""},
+                 {longName, "", "", "", ""}};
+        form->show();
         form->Combopuerto->showPopup();
+        // The list is as wide as its longest entry; the box keeps its size.
+        QWidget *list = form->Combopuerto->view()->window();
+        QVERIFY(list->isVisible());
+        QVERIFY2(list->width() > QFontMetrics(form->Combopuerto->view()->font())
+                                     .horizontalAdvance(longName),
+                 qPrintable(QString::number(list->width())));
         form->Combopuerto->hidePopup();
+        CheckSharedPlaces(form.get());
         QCOMPARE(ListEntries(form->Combopuerto),
-                 QStringList({"1", "2", "3", "4", "5", "6", "7", "8", "/dev/ttyUSB9"}));
+                 QStringList({"1", "2", "3", "4", "5", "6", "7", "8", "/dev/ttyUSB9", longName}));
         QCOMPARE(form->Combopuerto->itemData(8, Qt::ToolTipRole).toString(),
                  QString("FT232R USB UART, FTDI, serial number A12345"));
         QCOMPARE(form->Combopuerto->currentText(), QString("typed"));
+        // The box's tooltip shows its whole text, typed or picked.
+        QCOMPARE(form->Combopuerto->toolTip(), QString("typed"));
+        form->Combopuerto->setCurrentIndex(9);
+        QCOMPARE(form->Combopuerto->toolTip(), longName);
+        form->Combopuerto->setEditText("typed");
 
         ports.clear();
         form->Combopuerto->showPopup();
@@ -524,16 +603,20 @@ private slots:
         QCOMPARE(form->Combopuerto->currentText(), QString("typed"));
     }
 
-    // A FIFO, a device, a folder or an oversized file as settings file or code file never
-    // blocks the window: it says so in one line.
-    void unreadableFilesNeverBlockTheWindow_data() { AddUnreadableFileRows(); }
+    // A FIFO, a device, a folder, an oversized file or one without read permission as
+    // settings file or code file never blocks the window: it says so in one line. The
+    // settings file is left as it is for the whole run, its first save that would replace
+    // it says once why not, and the run's choice is used.
+    void unreadableFilesNeverBlockTheWindow_data() { AddUnreadableFileRows(true); }
 
     void unreadableFilesNeverBlockTheWindow()
     {
         QFETCH(QString, kind);
         QFETCH(QString, reason);
+        HeldToPermissions held;
         const QString odd = UnreadableFile(dir->path(), kind);
         QVERIFY(!odd.isEmpty());
+        const QString before = FileIdentity(odd);
         Watchdog watchdog;
         QString path = settings;
         settings = odd;
@@ -547,10 +630,18 @@ private slots:
         const QString code = UnreadableFile(dir->filePath("code"), kind);
         dialog->answers << code;
         form->LoadProgram->click();
+        QCOMPARE(form->FileToProgram, code);
+        QCOMPARE(LogLines(form->Log().Text()),
+                 QStringList({code + Loaded, "---- Settings not saved: the settings file " + odd
+                                                 + " could not be read at start (" + reason
+                                                 + "), so it is left as it is"}));
         form->Program->click();
         QVERIFY2(form->Log().Text().contains(CRLF + "---- Cannot load " + code + ": " + reason),
                  qPrintable(form->Log().Text()));
         QVERIFY(form->Program->isEnabled());
+        form->close();
+        QCOMPARE(FileIdentity(odd), before);
+        QVERIFY(!form->Log().Text().contains("---- Settings not saved"));
     }
 
     // The whole program against the simulated target: the remembered code file ends up
@@ -589,7 +680,9 @@ private slots:
         QCOMPARE(form->DownloadProgress->value(), form->DownloadProgress->maximum());
         QCOMPARE(form->DownloadProgress->maximum(), form->Image().ImageLength());
         const QString bytes = QLocale(QLocale::English).toString(form->Image().ImageLength());
-        QCOMPARE(form->DownloadProgress->text(), QString("100 % \u00B7 %1 of %1 bytes").arg(bytes));
+        QVERIFY2(form->DownloadProgress->text().startsWith(
+                     QString("Programmed \u00B7 %1 bytes in ").arg(bytes)),
+                 qPrintable(form->DownloadProgress->text()));
         QCOMPARE(form->Downloader().DownloadState(), qint32(WAIT_FOR_LOCK));
 
         form->close();

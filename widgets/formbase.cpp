@@ -10,10 +10,13 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QTimer>
 #include <QToolButton>
 
 using FormParts::TwipsRect;
@@ -32,6 +35,17 @@ bool CanHoldPort(const QString &port)
 {
     return SettingsFile::CanStore(port) || SettingsFile::CanStoreBare(port);
 }
+
+// At most this often the bar is painted during a transfer: painting it at every step of
+// the image would slow the lock-step exchange down.
+constexpr int BarPaintMs = 100;
+
+QString Bytes(qint64 count)
+{
+    return QLocale(QLocale::English).toString(count);
+}
+
+const QString Dot = QStringLiteral(" \u00B7 ");
 
 } // namespace
 
@@ -70,10 +84,24 @@ FormBase::FormBase(const QString &settingsPath, FileDialog *dialog, const QStrin
     download = std::make_unique<Download>(*image, *log, *link, *this);
 
     connect(download.get(), &Download::Progress, this, &FormBase::ShowProgress);
+    connect(download.get(), &Download::Ended, this, &FormBase::ShowEnd);
+    barTimer = new QTimer(this);
+    barTimer->setSingleShot(true);
+    barTimer->setInterval(BarPaintMs);
+    connect(barTimer, &QTimer::timeout, this, [this] {
+        if (!barPending || !download->Running())
+            return;
+        barPending = false;
+        PaintProgress();
+        barTimer->start();
+    });
     connect(Program, &QToolButton::clicked, this, &FormBase::StartProgramming);
     // Picking an entry from the list moves to that port at once; typed text is opened by
     // Enter, or by Program before it sends.
-    const auto changePort = [this] { link->ChangePort(Combopuerto->currentText()); };
+    const auto changePort = [this] {
+        link->ChangePort(Combopuerto->currentText());
+        ShowReadiness();
+    };
     connect(Combopuerto, qOverload<int>(&QComboBox::activated), this, changePort);
     connect(Combopuerto->lineEdit(), &QLineEdit::returnPressed, this, changePort);
 }
@@ -90,17 +118,21 @@ void FormBase::FormLoad()
     LoadSettings();
     link->OpenPort(Combopuerto->currentText());
     AppPath = programFolder;
+    ShowReadiness();
 }
 
 SettingsFile::ReadResult FormBase::ReadSettings(int count)
 {
     const SettingsFile::ReadResult read = SettingsFile::Read(settingsPath, count);
     settingsBytes = read.bytes;
-    // The window starts with its first-start controls; the operator learns why.
-    if (read.status == SettingsFile::ReadStatus::Unreadable)
+    // The window starts with its first-start controls; the operator learns why, and the
+    // file, which may hold the technician's files and port, is kept for another try.
+    if (read.status == SettingsFile::ReadStatus::Unreadable) {
+        unreadSettings = read.reason;
         log->LogLine(QStringLiteral("---- Cannot read the settings file ")
                      + QDir::toNativeSeparators(settingsPath) + QStringLiteral(": ")
                      + read.reason);
+    }
     return read;
 }
 
@@ -133,6 +165,17 @@ bool FormBase::WriteSettings(const QStringList &values, const QVector<bool> &raw
     const QByteArray bytes = SettingsFile::Format(values, raw);
     if (bytes == settingsBytes)
         return true;
+    // A file that could not be read is not replaced by this run's values: its own may
+    // be worth more. The first save that would replace it says so, once.
+    if (!unreadSettings.isEmpty()) {
+        if (!unsavedReported)
+            log->LogLine(QStringLiteral("---- Settings not saved: the settings file ")
+                         + QDir::toNativeSeparators(settingsPath)
+                         + QStringLiteral(" could not be read at start (") + unreadSettings
+                         + QStringLiteral("), so it is left as it is"));
+        unsavedReported = true;
+        return false;
+    }
     QString reason;
     if (!SettingsFile::Write(settingsPath, values, &reason, raw)) {
         log->LogLine(QStringLiteral("---- Cannot write the settings file ")
@@ -173,23 +216,166 @@ void FormBase::StartProgramming()
     // A click let through while the lock wait runs events starts nothing.
     if (download->InLockWait())
         return;
+    downloadClock.start();
     download->StartDownload(AppPath, FileToProgram, Combopuerto->currentText());
+}
+
+QString FormBase::Readiness() const
+{
+    const QDir folder(programFolder);
+    QStringList missing;
+    for (const char *name : SupportFileNames) {
+        if (!QFileInfo(folder.filePath(QLatin1String(name))).isFile())
+            missing << QLatin1String(name);
+    }
+    if (!missing.isEmpty())
+        return QStringLiteral("Support file%1 missing: %2 in %3")
+            .arg(missing.size() > 1 ? QStringLiteral("s") : QString(),
+                 missing.join(QStringLiteral(", ")), QDir::toNativeSeparators(programFolder));
+    if (FileToProgram.isEmpty() || !Program->isEnabled())
+        return QStringLiteral("Choose a code file");
+    const QFileInfo code(FileToProgram);
+    if (!code.exists())
+        return QStringLiteral("Code file missing: ") + FileToProgram;
+    if (!code.isFile())
+        return QStringLiteral("Not a code file: ") + FileToProgram;
+    if (!link->IsOpen())
+        return QStringLiteral("Port not open: ") + Combopuerto->currentText();
+    return QStringLiteral("Ready");
+}
+
+void FormBase::ShowReadiness()
+{
+    if (download->Running())
+        return;
+    SetBarLook(BarLook::Plain);
+    DownloadProgress->setRange(0, 1);
+    DownloadProgress->setValue(0);
+    DownloadProgress->setFormat(Readiness());
 }
 
 void FormBase::ShowProgress(int echoed, int total)
 {
-    if (total <= 0) {
-        // A new download: nothing echoed yet.
-        DownloadProgress->setRange(0, 1);
-        DownloadProgress->setValue(0);
-        DownloadProgress->resetFormat();
+    barEchoed = echoed;
+    barTotal = total;
+    // The moments before the transfer are shown at once; the transfer at most ten times a
+    // second, the latest step at the latest a tenth of a second after it.
+    if (echoed > 0 && barTimer->isActive()) {
+        barPending = true;
         return;
     }
-    if (DownloadProgress->maximum() != total)
-        DownloadProgress->setRange(0, total);
-    DownloadProgress->setValue(qBound(0, echoed, total));
-    DownloadProgress->setFormat(
-        Download::ProgressText(echoed, total, download->TransferSeconds()));
+    barPending = false;
+    PaintProgress();
+    if (echoed > 0)
+        barTimer->start();
+}
+
+void FormBase::PaintProgress()
+{
+    SetBarLook(BarLook::Plain);
+    // The image is being built: a new download reports 0 of 1 until its size is known.
+    if (barTotal <= 1) {
+        DownloadProgress->setRange(0, 1);
+        DownloadProgress->setValue(0);
+        DownloadProgress->setFormat(QStringLiteral("Building the image"));
+        return;
+    }
+    if (DownloadProgress->maximum() != barTotal)
+        DownloadProgress->setRange(0, barTotal);
+    DownloadProgress->setValue(qBound(0, barEchoed, barTotal));
+    if (barEchoed <= 0 && download->TransferSeconds() <= 0)
+        DownloadProgress->setFormat(QStringLiteral("Waiting for the board to answer") + Dot
+                                    + Bytes(barTotal) + QStringLiteral(" bytes to send"));
+    else
+        DownloadProgress->setFormat(
+            Download::ProgressText(barEchoed, barTotal, download->TransferSeconds()));
+}
+
+void FormBase::ShowEnd(Download::Outcome how)
+{
+    barTimer->stop();
+    barPending = false;
+    const qint64 total = image->ImageLength();
+    // The byte under way when the download ended, as the log's failure lines count it.
+    const qint64 at = qBound<qint64>(0, qint64(image->ImagePos), total);
+    const QString reached = Bytes(at) + QStringLiteral(" of ") + Bytes(total);
+    QString text;
+    qint64 value = 0;
+    BarLook look = BarLook::Failed;
+    switch (how) {
+    case Download::Outcome::Programmed:
+        value = total;
+        look = BarLook::Done;
+        text = QStringLiteral("Programmed") + Dot + Bytes(total) + QStringLiteral(" bytes in ")
+            + QString::number(downloadClock.elapsed() / 1000.0, 'f', 1) + QStringLiteral(" s");
+        break;
+    case Download::Outcome::TransferFailed:
+        value = at;
+        text = QStringLiteral("Failed at byte ") + reached + Dot
+            + QStringLiteral("reset the board, start the program again");
+        break;
+    case Download::Outcome::NoLock:
+        text = QStringLiteral("No answer from the board") + Dot
+            + QStringLiteral("check the cable, reset the board, press Program");
+        break;
+    case Download::Outcome::NotBuilt:
+        text = QStringLiteral("Nothing sent") + Dot
+            + QStringLiteral("a file could not be loaded: see the log");
+        break;
+    case Download::Outcome::NoPort:
+        text = QStringLiteral("Nothing sent") + Dot
+            + QStringLiteral("the port could not be opened: see the log");
+        break;
+    case Download::Outcome::PortLost:
+        value = at;
+        text = QStringLiteral("Port lost at byte ") + reached + Dot
+            + QStringLiteral("reconnect, pick the port, press Program");
+        break;
+    case Download::Outcome::Stopped:
+        value = at;
+        look = BarLook::Stopped;
+        text = QStringLiteral("Stopped at byte ") + reached;
+        break;
+    case Download::Outcome::None:
+    case Download::Outcome::Running:
+        return;
+    }
+    SetBarLook(look);
+    DownloadProgress->setRange(0, int(qMax<qint64>(1, total)));
+    DownloadProgress->setValue(int(value));
+    DownloadProgress->setFormat(text);
+}
+
+void FormBase::SetBarLook(BarLook look)
+{
+    // The bar's end colours, light enough for the text on them to stay readable; the
+    // groove is tinted too, so that an end at byte 0 shows its colour as well.
+    const char *chunk = nullptr;
+    const char *groove = nullptr;
+    switch (look) {
+    case BarLook::Plain:
+        break;
+    case BarLook::Done:
+        chunk = "#5cb85c";
+        groove = "#dff0d8";
+        break;
+    case BarLook::Failed:
+        chunk = "#e35d5d";
+        groove = "#f5c2c2";
+        break;
+    case BarLook::Stopped:
+        chunk = "#f0ad4e";
+        groove = "#fbe3bf";
+        break;
+    }
+    const QString sheet = chunk
+        ? QStringLiteral("QProgressBar { border: 1px solid #8c8c8c; border-radius: 2px;"
+                         " background: %1; color: black; text-align: center; }"
+                         " QProgressBar::chunk { background: %2; }")
+              .arg(QLatin1String(groove), QLatin1String(chunk))
+        : QString();
+    if (DownloadProgress->styleSheet() != sheet)
+        DownloadProgress->setStyleSheet(sheet);
 }
 
 void FormBase::closeEvent(QCloseEvent *event)

@@ -5,6 +5,7 @@
 #include "settingsfile.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -19,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
+class QTimer;
 class QToolButton;
 class SerialLink;
 class StatusLog;
@@ -99,12 +101,24 @@ protected:
     bool ChooseCodeFile(const QString &initDir, QString &chosen);
     // The program's own folder, known before AppPath is recorded.
     const QString &ProgramFolder() const { return programFolder; }
+    // Shows on the idle bar whether a download can go (Readiness); called after the load
+    // and after each choice of file, drive type or port.
+    void ShowReadiness();
 
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void StartProgramming();
+    // What the idle bar says: "Ready", or what a download would miss (a support file,
+    // the code file, the port).
+    QString Readiness() const;
     void ShowProgress(int echoed, int total);
+    void PaintProgress();
+    // Shows on the bar how the download ended, in words and colour.
+    void ShowEnd(Download::Outcome how);
+    // The bar in the style's own look (no colour), or in one of the end colours.
+    enum class BarLook { Plain, Done, Failed, Stopped };
+    void SetBarLook(BarLook look);
 
     const QString settingsPath;
     const QString programFolder;
@@ -114,6 +128,17 @@ private:
     // The last port text the settings file could hold.
     QString storedPort = QStringLiteral("1");
     bool unloaded = false;
+    // Why the settings file could not be read at start; while set, it is never replaced.
+    QString unreadSettings;
+    bool unsavedReported = false;
+    // The last progress the download reported; while barTimer runs, the bar has been
+    // painted less than a tenth of a second ago, and barPending says there is more to show.
+    int barEchoed = 0;
+    int barTotal = 0;
+    QTimer *barTimer = nullptr;
+    bool barPending = false;
+    // From the press of Program, for the time a finished download took.
+    QElapsedTimer downloadClock;
 
     std::unique_ptr<DownloadImage> image;
     std::unique_ptr<StatusLog> log;

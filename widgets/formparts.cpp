@@ -1,5 +1,6 @@
 #include "formparts.h"
 
+#include <QAbstractItemView>
 #include <QSignalBlocker>
 #include <QFont>
 #include <QFontMetrics>
@@ -7,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QStyle>
 #include <QToolButton>
 #include <QWidget>
 
@@ -33,6 +35,7 @@ PortBox::PortBox(QWidget *parent, const QStringList &entries)
     // or Enter (the line edit's returnPressed) does.
     disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
     addItems(entries);
+    connect(this, &QComboBox::editTextChanged, this, &QWidget::setToolTip);
     Refresh();
 }
 
@@ -50,6 +53,20 @@ void PortBox::Refresh()
         setItemData(count() - 1, port.Details(), Qt::ToolTipRole);
     }
     setEditText(text);
+    FitListWidth();
+}
+
+void PortBox::FitListWidth()
+{
+    const QFontMetrics metrics(view()->font());
+    int widest = 0;
+    for (int i = 0; i < count(); ++i)
+        widest = qMax(widest, metrics.horizontalAdvance(itemText(i)));
+    // The entry's margins, the list's frame and a scroll bar, should the list need one.
+    const int extra = 4 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view())
+        + 2 * view()->frameWidth() + 12
+        + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view());
+    view()->setMinimumWidth(widest + extra);
 }
 
 void PortBox::showPopup()

@@ -21,7 +21,9 @@ class QWidget;
 // The port box: an editable drop-down whose list holds the program's own entries and then
 // the serial ports the system reports, by device name with their details as tooltip. The
 // system's ports are looked up again each time the list opens, so an adapter plugged in
-// after the start is offered; the edit text stays as it is.
+// after the start is offered; the edit text stays as it is. The box keeps its size; its
+// list is as wide as its longest entry, and its tooltip shows its whole text, so that a
+// long device name (/dev/serial/by-id/...) can be read.
 class PortBox : public QComboBox
 {
 public:
@@ -35,6 +37,9 @@ public:
     void showPopup() override;
 
 private:
+    // Widens the list to its longest entry.
+    void FitListWidth();
+
     int ownEntries;
 };
 

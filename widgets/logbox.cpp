@@ -4,6 +4,30 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
+
+LogBox::LogBox(QPlainTextEdit *txtInfo) : txtInfo(txtInfo), paintTimer(new QTimer(txtInfo))
+{
+    paintTimer->setSingleShot(true);
+    paintTimer->setInterval(100);
+    QObject::connect(paintTimer, &QTimer::timeout, txtInfo, [this] {
+        if (!held)
+            return;
+        held = false;
+        this->txtInfo->setUpdatesEnabled(true);
+        paintTimer->start();
+    });
+}
+
+LogBox::~LogBox()
+{
+    // The timer lives with the box; a box that outlives its sink paints again.
+    if (!paintTimer)
+        return;
+    if (held)
+        txtInfo->setUpdatesEnabled(true);
+    delete paintTimer;
+}
 
 void LogBox::LogCleared()
 {
@@ -47,4 +71,11 @@ void LogBox::LogAdded(const QString &text)
 
     QScrollBar *bar = txtInfo->verticalScrollBar();
     bar->setValue(bar->maximum());
+
+    if (!paintTimer->isActive()) {
+        paintTimer->start();
+    } else if (!held) {
+        held = true;
+        txtInfo->setUpdatesEnabled(false);
+    }
 }

@@ -5,7 +5,9 @@
 #include "files.h"
 #include "formbase.h"
 
+#include <QColor>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -93,4 +95,19 @@ inline void PickPort(FormBase *form, const QString &device)
     const int entry = form->Combopuerto->count() - 1;
     form->Combopuerto->setCurrentIndex(entry);
     emit form->Combopuerto->activated(entry);
+}
+
+// The colour the operator sees at the left end of a progress bar, where the share of a
+// download begins: "green", "red", "amber", or "plain" for the style's own look.
+inline QString BarHue(QProgressBar *bar)
+{
+    const QImage image = bar->grab().toImage();
+    const QColor c = image.pixelColor(4, image.height() / 2);
+    if (c.green() - c.red() > 40)
+        return QStringLiteral("green");
+    if (c.red() - c.green() > 40 && qAbs(c.green() - c.blue()) < 20)
+        return QStringLiteral("red");
+    if (c.red() - c.blue() > 60 && c.green() - c.blue() > 30)
+        return QStringLiteral("amber");
+    return QStringLiteral("plain");
 }
