@@ -13,6 +13,12 @@
 #                                  them with lintian, install orvant-flash alone and check
 #                                  it, then orvant-bootloader (both stay installed), and
 #                                  check that the installed window programs start
+#   ./run.sh windows               build the Windows release in build-windows/: Qt for
+#                                  Windows once into ~/.cache/orvant-windows (or
+#                                  $ORVANT_WINDOWS_CACHE), the three programs, a zip and an
+#                                  installer; Qt's qtserialport/ and qtsvg/ sources come from
+#                                  the folder $ORVANT_QT_SOURCES names, else are cloned
+#   ./run.sh windows-test          try that release under wine on a virtual display
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -24,6 +30,14 @@ BUILD_PACKAGES=(
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
 )
 TEST_PACKAGES=(clang libclang-rt-14-dev llvm)
+# The Windows release: the cross compiler, the host's Qt build tools (same Qt version),
+# Debian's source tools for qtbase, git for Qt's other modules, the packers; and for trying
+# it, wine on a virtual display with screenshots.
+WINDOWS_PACKAGES=(
+  cmake ninja-build dpkg-dev git qt6-base-dev qt6-base-dev-tools
+  g++-mingw-w64-x86-64-posix mingw-w64-tools nsis help2man zip unzip
+)
+WINDOWS_TEST_PACKAGES=(wine wine64 xvfb xauth x11-utils imagemagick)
 # Making and checking the packages: the man page, the checks, man -w, the completion.
 PACKAGE_PACKAGES=(dpkg-dev help2man lintian man-db bash-completion)
 
@@ -148,8 +162,18 @@ case "$cmd" in
     done
     rm -rf "$config"
     ;;
+  windows)
+    install_packages "${WINDOWS_PACKAGES[@]}"
+    "$here/tools/windows/build-release.sh" "$here/build-windows"
+    ;;
+  windows-test)
+    install_packages "${WINDOWS_PACKAGES[@]}" "${WINDOWS_TEST_PACKAGES[@]}"
+    [ -n "$(ls "$here"/build-windows/*-setup.exe 2>/dev/null)" ] \
+      || "$here/tools/windows/build-release.sh" "$here/build-windows"
+    "$here/tools/windows/test-release.sh" "$here/build-windows"
+    ;;
   *)
-    echo "usage: $0 test | demo [single] [--auto] | build | package" >&2
+    echo "usage: $0 test | demo [single] [--auto] | build | package | windows | windows-test" >&2
     exit 2
     ;;
 esac

@@ -75,7 +75,8 @@ bool SerialLink::OpenPort(const QString &portText)
         port->clearError();
         return false;
     }
-    if (!ClaimDevice(port->handle())) {
+    // The handle is a file descriptor on POSIX systems and a HANDLE (a pointer) on Windows.
+    if (!ClaimDevice(qintptr(port->handle()))) {
         port->close();
         port->clearError();
         log.LogLine(QStringLiteral("---- Cannot open port %1: it is in use by another program").arg(shown));

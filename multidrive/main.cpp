@@ -1,12 +1,13 @@
 #include "closeonsignal.h"
 #include "form1.h"
+#include "settingsplace.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    Form1 form(FormBase::SettingsPath("ZizUdederAdev11.cfg"));
+    Form1 form(SettingsPlace::ForProgram(QStringLiteral("ZizUdederAdev11.cfg")));
     new CloseOnSignals(&form);
     form.show();
     return app.exec();

@@ -1,4 +1,6 @@
 #include "settingsfile.h"
+#include "settingsplace.h"
+#include "files.h"
 #include "unreadablefile.h"
 #include "watchdog.h"
 
@@ -23,18 +25,14 @@ private:
     QString WriteRaw(const QString &name, const QByteArray &bytes)
     {
         const QString path = dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
+        if (!WriteFile(path, bytes))
             qFatal("cannot write %s", qPrintable(path));
-        file.write(bytes);
         return path;
     }
 
-    static QByteArray Bytes(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    // Two settings files, one from an earlier installation, one with later choices.
+    static QByteArray OldFile() { return "\"C:\\old.hex\"\r\n\"3\"\r\n"; }
+    static QByteArray NewFile() { return "\"C:\\new.hex\"\r\n\"4\"\r\n"; }
 
 private slots:
     void parsing_data()
@@ -135,11 +133,11 @@ private slots:
         QString reason;
         QVERIFY2(SettingsFile::Write(path, {"/a,b.hex", "", "", "ZLB", "2"}, &reason),
                  qPrintable(reason));
-        QCOMPARE(Bytes(path), QByteArray("\"/a,b.hex\"\r\n\"\"\r\n\"\"\r\n\"ZLB\"\r\n\"2\"\r\n"));
+        QCOMPARE(ReadFile(path), QByteArray("\"/a,b.hex\"\r\n\"\"\r\n\"\"\r\n\"ZLB\"\r\n\"2\"\r\n"));
 
         // A raw value goes out without quotes; the content is replaced whole.
         QVERIFY(SettingsFile::Write(path, {"/home/u", "1"}, &reason, {false, true}));
-        QCOMPARE(Bytes(path), QByteArray("\"/home/u\"\r\n1\r\n"));
+        QCOMPARE(ReadFile(path), QByteArray("\"/home/u\"\r\n1\r\n"));
 
         // What was written reads back unchanged.
         const auto back = SettingsFile::Read(path, 2);
@@ -159,7 +157,7 @@ private slots:
         QVERIFY(SettingsFile::CanStore(name));
         const QString path = dir.filePath("local.cfg");
         QVERIFY(SettingsFile::Write(path, {name, "1"}));
-        QCOMPARE(Bytes(path), QByteArray("\"") + name.toLocal8Bit() + "\"\r\n\"1\"\r\n");
+        QCOMPARE(ReadFile(path), QByteArray("\"") + name.toLocal8Bit() + "\"\r\n\"1\"\r\n");
         const auto back = SettingsFile::Read(path, 2);
         QCOMPARE(back.values, (QStringList{name, "1"}));
     }
@@ -185,7 +183,7 @@ private slots:
         QCOMPARE(read.values, (QStringList{"/a.hex", "/b\"x\".hex", "", "TROX", "3"}));
         QString reason;
         QVERIFY2(SettingsFile::Write(path, read.values, &reason), qPrintable(reason));
-        QCOMPARE(Bytes(path),
+        QCOMPARE(ReadFile(path),
                  QByteArray("\"/a.hex\"\r\n/b\"x\".hex\r\n\"\"\r\n\"TROX\"\r\n\"3\"\r\n"));
         QCOMPARE(SettingsFile::Read(path, 5).values, read.values);
 
@@ -205,7 +203,7 @@ private slots:
     void failedWriteKeepsOldFile()
     {
         const QString path = WriteRaw("keep.cfg", "\"old\"\r\n\"1\"\r\n");
-        const QByteArray before = Bytes(path);
+        const QByteArray before = ReadFile(path);
 
         // A value the file cannot hold either way is refused before anything is written.
         QString reason;
@@ -213,7 +211,7 @@ private slots:
             reason.clear();
             QVERIFY(!SettingsFile::Write(path, {bad, "1"}, &reason));
             QVERIFY(!reason.isEmpty());
-            QCOMPARE(Bytes(path), before);
+            QCOMPARE(ReadFile(path), before);
         }
 
         // The folder cannot be created: a plain file stands in its place.
@@ -237,10 +235,79 @@ private slots:
         std::signal(SIGXFSZ, oldHandler);
         QVERIFY(!written);
         QVERIFY(!reason.isEmpty());
-        QCOMPARE(Bytes(path), before);
+        QCOMPARE(ReadFile(path), before);
         QCOMPARE(QDir(dir.path()).entryList({"keep.cfg*"}, QDir::Files),
                  QStringList{"keep.cfg"});
 #endif
+    }
+    // Where the settings live when their own place (the root of drive C on Windows) may not
+    // be writable: "fixed" and "user" stand for that place and the user's folder; "none"
+    // is no file, "file" a settings file, "folder" something no settings file can be read
+    // from. The user's file holds the user's own later choices.
+    void settingsPlace_data()
+    {
+        QTest::addColumn<QString>("fixed");
+        QTest::addColumn<bool>("fixedWritable");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("used");
+        QTest::addColumn<QByteArray>("userBytes");
+
+        QTest::newRow("writable root, file there: used in place")
+            << "file" << true << "none" << "fixed" << QByteArray("<missing>");
+        QTest::newRow("writable root, no file: made there")
+            << "none" << true << "none" << "fixed" << QByteArray("<missing>");
+        QTest::newRow("writable root wins over a user file")
+            << "file" << true << "file" << "fixed" << NewFile();
+        QTest::newRow("read-only root: its file carried into the user's folder")
+            << "file" << false << "none" << "user" << OldFile();
+        QTest::newRow("read-only root: the user's own file kept")
+            << "file" << false << "file" << "user" << NewFile();
+        QTest::newRow("read-only root, no file anywhere: the user's folder")
+            << "none" << false << "none" << "user" << QByteArray("<missing>");
+        QTest::newRow("read-only root, unreadable file there: nothing carried")
+            << "folder" << false << "none" << "user" << QByteArray("<missing>");
+    }
+
+    void settingsPlace()
+    {
+        QFETCH(QString, fixed);
+        QFETCH(bool, fixedWritable);
+        QFETCH(QString, user);
+        QFETCH(QString, used);
+        QFETCH(QByteArray, userBytes);
+
+        QTemporaryDir place;
+        const QString fixedPath = place.filePath("root/ZizUdederAdev11.cfg");
+        const QString userPath = place.filePath("AppData/OrvantBootLoader11/ZizUdederAdev11.cfg");
+        QDir().mkpath(place.filePath("root"));
+        if (fixed == "file")
+            QVERIFY(WriteFile(fixedPath, OldFile()));
+        else if (fixed == "folder")
+            QVERIFY(QDir().mkpath(fixedPath));
+        if (user == "file")
+            QVERIFY(WriteFile(userPath, NewFile()));
+        const QByteArray fixedBefore = ReadFile(fixedPath);
+
+        QCOMPARE(SettingsPlace::Settle(fixedPath, fixedWritable, userPath),
+                 used == "fixed" ? fixedPath : userPath);
+        QCOMPARE(ReadFile(userPath), userBytes);
+        QCOMPARE(ReadFile(fixedPath), fixedBefore);
+        QCOMPARE(SettingsFile::Read(userPath, 2).status,
+                 userBytes == "<missing>" ? ReadStatus::Missing : ReadStatus::Ok);
+        // No user folder known: the file's own place whatever it allows.
+        QCOMPARE(SettingsPlace::Settle(fixedPath, fixedWritable, QString()), fixedPath);
+    }
+
+    // Whether a save can succeed: it makes a temporary file in the folder and renames it.
+    void canWrite()
+    {
+        QVERIFY(SettingsPlace::CanWrite(dir.filePath("new.cfg")));
+        QVERIFY(SettingsPlace::CanWrite(WriteRaw("present.cfg", "\"a\"\r\n")));
+        QVERIFY(!SettingsPlace::CanWrite(dir.filePath("no/such/folder/x.cfg")));
+        QDir().mkpath(dir.filePath("afolder.cfg"));
+        QVERIFY(!SettingsPlace::CanWrite(dir.filePath("afolder.cfg")));
+        // The probe leaves nothing behind.
+        QCOMPARE(QDir(dir.path()).entryList({"settings-*"}, QDir::Files), QStringList{});
     }
 };
 

@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QToolButton>
 
@@ -105,16 +104,6 @@ FormBase::FormBase(const QString &settingsPath, FileDialog *dialog, const QStrin
     };
     connect(Combopuerto, qOverload<int>(&QComboBox::activated), this, changePort);
     connect(Combopuerto->lineEdit(), &QLineEdit::returnPressed, this, changePort);
-}
-
-QString FormBase::SettingsPath(const char *fileName)
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("C:\\") + QLatin1String(fileName);
-#else
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QLatin1Char('/') + QLatin1String(fileName);
-#endif
 }
 
 FormBase::~FormBase()

@@ -58,10 +58,6 @@ public:
     QString FileToProgram;
     QString AppPath;
 
-    // Where a program keeps its settings file of this name: the root of drive C on
-    // Windows, the user's configuration folder elsewhere.
-    static QString SettingsPath(const char *fileName);
-
     // The engine the window owns.
     StatusLog &Log() { return *log; }
     SerialLink &MSComm1() { return *link; }
