@@ -77,6 +77,25 @@ void PortBox::showPopup()
 
 namespace FormParts {
 
+namespace {
+
+// A sans-serif font by name. Where that font is missing, Windows offers the first font it
+// has, which may be a mathematics font (as under wine with only the DejaVu fonts): its
+// glyph boxes are several lines tall, and a line edit, which centres its text on that box,
+// then draws the text above its frame. Windows gets common stand-ins to try first.
+QFont SansFont(const QString &family)
+{
+    QFont font(family);
+#ifdef Q_OS_WIN
+    font.setFamilies({family, QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Tahoma"),
+                      QStringLiteral("DejaVu Sans")});
+#endif
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+} // namespace
+
 const char *const WindowCaption = "Orvant Automation Serial Flash Download Utility for LF240X";
 
 int Px(int twips)
@@ -95,8 +114,7 @@ void SetUpWindow(QWidget *form, int widthTwips, int heightTwips)
     form->setWindowIcon(WindowIcon());
     // The controls without a font of their own: "MS Sans Serif" 8 pt (the nearest font
     // where it is missing), small enough for the button captions to fit.
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
+    QFont font = SansFont(QStringLiteral("MS Sans Serif"));
     font.setPointSizeF(8);
     form->setFont(font);
     // The controls have fixed places; the window does nothing on resize, so it is not
@@ -106,8 +124,7 @@ void SetUpWindow(QWidget *form, int widthTwips, int heightTwips)
 
 QFont LabelFont(double pointSize)
 {
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
+    QFont font = SansFont(QStringLiteral("MS Sans Serif"));
     font.setPointSizeF(pointSize);
     font.setBold(true);
     return font;
@@ -115,8 +132,7 @@ QFont LabelFont(double pointSize)
 
 QFont LogFont()
 {
-    QFont font(QStringLiteral("Arial"));
-    font.setStyleHint(QFont::SansSerif);
+    QFont font = SansFont(QStringLiteral("Arial"));
     font.setPointSizeF(9.75);
     return font;
 }
