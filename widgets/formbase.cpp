@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLocale>
 #include <QLineEdit>
@@ -251,7 +252,7 @@ void FormBase::ShowReadiness()
     SetBarLook(BarLook::Plain);
     DownloadProgress->setRange(0, 1);
     DownloadProgress->setValue(0);
-    DownloadProgress->setFormat(Readiness());
+    SetBarText(Readiness());
 }
 
 void FormBase::ShowProgress(int echoed, int total)
@@ -278,6 +279,7 @@ void FormBase::PaintProgress()
         DownloadProgress->setRange(0, 1);
         DownloadProgress->setValue(0);
         DownloadProgress->setFormat(QStringLiteral("Building the image"));
+        DownloadProgress->setToolTip(QString());
         return;
     }
     if (DownloadProgress->maximum() != barTotal)
@@ -343,7 +345,15 @@ void FormBase::ShowEnd(Download::Outcome how)
     SetBarLook(look);
     DownloadProgress->setRange(0, int(qMax<qint64>(1, total)));
     DownloadProgress->setValue(int(value));
-    DownloadProgress->setFormat(text);
+    SetBarText(text);
+}
+
+void FormBase::SetBarText(const QString &text)
+{
+    // A long folder or port name would run off both ends of the centred text.
+    const int room = DownloadProgress->width() - 2 * DownloadProgress->fontMetrics().averageCharWidth();
+    DownloadProgress->setFormat(DownloadProgress->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+    DownloadProgress->setToolTip(text);
 }
 
 void FormBase::SetBarLook(BarLook look)

@@ -119,6 +119,9 @@ private:
     // The bar in the style's own look (no colour), or in one of the end colours.
     enum class BarLook { Plain, Done, Failed, Stopped };
     void SetBarLook(BarLook look);
+    // Shows a text that may hold a path on the idle or ended bar: cut in the middle to fit,
+    // whole in the bar's tooltip.
+    void SetBarText(const QString &text);
 
     const QString settingsPath;
     const QString programFolder;
