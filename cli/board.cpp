@@ -149,7 +149,7 @@ void Board::Finish()
     result.started = started;
     result.ended = QDateTime::currentDateTimeUtc();
 
-    console.SetProgress(index, prefix + QString::fromLatin1(result.Ending().what));
+    console.SetProgress(index, prefix + QString::fromLatin1(result.Ending().what), true);
     emit Finished();
 }
 

@@ -3,10 +3,12 @@
 #include "statuslog.h"
 
 #include <QDateTime>
-#include <QFile>
+#include <QList>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
+
+#include <cstdio>
 
 // Text for a terminal or the log file: control characters other than tab (ESC, BEL,
 // backspace, NUL, DEL and the C1 range) as \xNN, so that a path or a closing line read
@@ -19,14 +21,20 @@ void PrintError(const QString &text);
 // A time as the record writes it: UTC, ISO 8601 with milliseconds.
 QString Stamp(const QDateTime &time);
 
+// Cells that text takes on a terminal: two for a wide character (CJK, most emoji), none
+// for a combining mark, one for others.
+int DisplayCells(const QString &text);
+
 // Where every board's output goes: log lines and summary on standard output, errors on
 // standard error, everything also into the log file when there is one (each line there
 // stamped with its UTC time), and on a terminal a block of live progress lines (one per
 // board) at the bottom of standard error. With JSON output, standard output carries the
 // JSON lines alone; the log lines and the summary go to the log file only.
 // Boards write from their own threads; each call is one whole line under one mutex, so
-// lines of different boards never mix. Every line is written escaped (Escaped). Standard
-// output that went away (a closed pipe) is no reason to stop: the boards and the log file
+// lines of different boards never mix. Every line is written escaped (Escaped), and goes
+// out in one write, whole or not at all. Standard output and the log file are the record:
+// every write to them is checked. A standard output that went away (a closed pipe) is no
+// reason to stop, and without JSON it is no failure either: the boards and the log file
 // go on.
 class Console
 {
@@ -34,14 +42,18 @@ public:
     // quiet: no log lines on standard output. json: standard output carries only the
     // JSON lines. progress: draw the progress lines.
     Console(bool quiet, bool json, bool progress, int boards);
+    ~Console();
+    Console(const Console &) = delete;
+    Console &operator=(const Console &) = delete;
 
-    // Opens the log file for appending; false with the system's reason on failure.
+    // Opens the log file for appending; false with the reason on failure.
     bool OpenLogFile(const QString &path, QString *reason);
     // A line for the log file only (its head and its end).
     void FileLine(const QString &line);
-    // Lines that could not be written whole to the log file (a full disk, a reader of a
-    // pipe that went away). The first failure is told on standard error, once.
-    int LogFileFailures();
+    // Lines of the record that could not be written whole: to the log file (a full disk,
+    // a reader of a pipe that went away) or to standard output. The first failure of
+    // each is told on standard error, once.
+    int RecordFailures();
 
     // A line of a board's status log; prefix is "[PORT] " or empty.
     void LogLine(const QString &prefix, const QString &line);
@@ -53,8 +65,8 @@ public:
     void Error(const QString &line);
 
     bool ShowsProgress() const { return progress; }
-    // The progress line of board number board.
-    void SetProgress(int board, const QString &text);
+    // The progress line of board number board; ended once the board is done.
+    void SetProgress(int board, const QString &text, bool ended = false);
     // Draws the progress lines anew (from the main thread's timer).
     void DrawProgress();
     // Takes the progress lines off the terminal for good.
@@ -65,6 +77,8 @@ private:
     void Write(FILE *stream, const QString &line);
     // Writes bytes as they are to the stream, around the progress lines.
     void WriteBytes(FILE *stream, const QByteArray &bytes);
+    // The one place that writes standard output; checks and tells its failures.
+    void WriteOut(const QByteArray &bytes);
     // The one place that writes the log file; stamps each line with its UTC time, counts
     // and tells its failures.
     void WriteLogFile(const QString &line);
@@ -72,14 +86,17 @@ private:
     void DrawProgressLocked();
 
     QMutex mutex;
-    QFile logFile;
+    int logFile = -1;
+    QString logFileName;
+    bool logFileEndsOpen = false;  // the file's last line lacks its line break
     int logFileFailures = 0;
+    int outFailures = 0;
     const bool quiet;
     const bool json;
     bool progress;
     QStringList progressLines;
+    QList<bool> progressEnded;
     int shownLines = 0;
-    int columns = 80;
 };
 
 // A board's status log as whole lines: keeps the unfinished last line until its line

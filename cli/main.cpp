@@ -26,10 +26,18 @@ int ListPorts()
     return ExitOk;
 }
 
+// The toolkit's own warnings go where ours go, escaped as ours are: a file name in one of
+// them must not reach the terminal as control characters.
+void ToolkitMessage(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    PrintError(text);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    qInstallMessageHandler(ToolkitMessage);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvant-flash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANT_VERSION));

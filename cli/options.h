@@ -10,6 +10,7 @@ constexpr int ExitOk = 0;
 constexpr int ExitUsage = 1;
 constexpr int ExitNotBuilt = 2;
 constexpr int ExitLogFile = 8;
+constexpr int ExitNoThread = 9;
 
 // What the command line asks for, read and checked.
 struct Arguments

@@ -48,6 +48,12 @@ QJsonValue StampOrNull(const QDateTime &time)
     return time.isValid() ? QJsonValue(Stamp(time)) : QJsonValue();
 }
 
+// Why a board was never started: its reason, which the run sets for such a board.
+QString NotStartedReason(const BoardResult &board)
+{
+    return board.reason.isEmpty() ? QStringLiteral("another port cannot be opened") : board.reason;
+}
+
 } // namespace
 
 QString LabelsOfPorts(const QStringList &optionNames, const QStringList &labelValues,
@@ -68,10 +74,26 @@ QString LabelsOfPorts(const QStringList &optionNames, const QStringList &labelVa
             return QStringLiteral("--label \"%1\" comes before any -p").arg(label);
         if (!labels[port].isEmpty())
             return QStringLiteral("port %1 has two labels").arg(ports[port]);
-        // A label stands in one line of the summary and the log file.
+        // A label stands in one line of the summary and the log file, and names a board:
+        // it must show what it is. No controls, line or paragraph separators, marks that
+        // reorder or hide text (a right-to-left override), unassigned or private code
+        // points, and no U+FFFD, which stands for bytes that were not UTF-8.
         bool printable = !label.trimmed().isEmpty();
-        for (const QChar c : label)
-            printable = printable && c.category() != QChar::Other_Control;
+        for (const char32_t c : label.toUcs4()) {
+            switch (QChar::category(c)) {
+            case QChar::Other_Control:
+            case QChar::Other_Format:
+            case QChar::Other_Surrogate:
+            case QChar::Other_PrivateUse:
+            case QChar::Other_NotAssigned:
+            case QChar::Separator_Line:
+            case QChar::Separator_Paragraph:
+                printable = false;
+                break;
+            default:
+                printable = printable && c != QChar::ReplacementCharacter;
+            }
+        }
         if (!printable)
             return QStringLiteral("--label of port %1: a label is one line of printable text")
                 .arg(ports[port]);
@@ -109,7 +131,7 @@ QString SummaryLine(const BoardResult &board)
 {
     const BoardEnding ending = board.Ending();
     if (ending.status < 0)
-        return QStringLiteral("%1: not started (another port cannot be opened)").arg(BoardName(board));
+        return QStringLiteral("%1: not started (%2)").arg(BoardName(board), NotStartedReason(board));
     const QString what = ending.status == 0
             ? QString::fromLatin1(ending.what)
             : QStringLiteral("failed (%1, %2)").arg(ending.status).arg(QLatin1String(ending.what));
@@ -159,7 +181,7 @@ QByteArray JsonLine(const BoardResult &board, const RunFiles &files)
     const int status = board.Ending().status;
     QString reason;
     if (status < 0)
-        reason = QStringLiteral("another port cannot be opened");
+        reason = NotStartedReason(board);
     else if (status > 0)
         reason = board.reason;
     QJsonObject support;

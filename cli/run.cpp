@@ -6,15 +6,16 @@
 #include "record.h"
 #include "seriallink.h"
 #include "statuslog.h"
+#include "stopsignal.h"
 #include "terminal.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 
 #include <atomic>
-#include <csignal>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -23,14 +24,11 @@ namespace {
 
 constexpr int NamedBlocks = Download::NamedBlocks;
 
+// Set once a stop signal has come; boards not yet started read it in their threads.
 std::atomic<bool> stopRequested{false};
 
-extern "C" void OnStopSignal(int signal)
-{
-    stopRequested = true;
-    // A second Ctrl-C (SIGTERM, SIGHUP) ends the program at once.
-    std::signal(signal, SIG_DFL);
-}
+// Why the boards of a run that never began were not started.
+const char *const NoThreadReason = "the system refuses another thread (a limit on processes or threads)";
 
 // The files of the record: the SHA-256 of the very bytes the image was built from.
 // Files are read in download order and the reading stops at the first that fails.
@@ -70,8 +68,9 @@ void WriteLogHead(Console &console, const Arguments &a, const QList<FileRead> &r
 
 // Runs every board at once, each in a thread of its own, until all have finished. The
 // boards are made, run and destroyed within this function; their results stay. ended
-// runs in this thread for each board as soon as it is done.
-void RunBoards(const Arguments &a, Console &console, const DownloadImage &image,
+// runs in this thread for each board as soon as it is done. Returns false when the
+// system refused a thread: then no board was started.
+bool RunBoards(const Arguments &a, Console &console, StopSignals &stops, const DownloadImage &image,
                const QString &loaderText, std::vector<BoardResult> &results,
                const std::function<void(const BoardResult &)> &ended)
 {
@@ -80,61 +79,89 @@ void RunBoards(const Arguments &a, Console &console, const DownloadImage &image,
     std::vector<std::unique_ptr<QThread>> threads;
     QEventLoop loop;
     int finished = 0;
+    // The reason of a board that is never started, told in its summary and its JSON.
+    QString notStarted = QStringLiteral("another port cannot be opened");
+    const auto finish = [&](int i) {
+        BoardResult &result = results[size_t(i)];
+        if (result.Ending().status < 0)
+            result.reason = notStarted;
+        ended(result);
+        if (++finished == count)
+            loop.quit();
+    };
     for (int i = 0; i < count; ++i) {
-        const QString prefix = count > 1 ? QStringLiteral("[%1] ").arg(a.ports[i]) : QString();
-        auto *board = new Board(i, prefix, a.stallSeconds, console, image, loaderText, results[i]);
-        boards.push_back(board);
+        // A board's thread is started before the board is given to it: a thread the
+        // system refuses (a limit on processes) would never run the board's calls.
         threads.push_back(std::make_unique<QThread>());
         QThread *thread = threads.back().get();
-        QObject::connect(board, &Board::Finished, &loop, [&, i] {
-            ended(results[size_t(i)]);
-            if (++finished == count)
-                loop.quit();
-        });
+        thread->start();
+        if (!thread->isRunning()) {
+            threads.pop_back();
+            break;
+        }
+        const QString prefix = count > 1 ? QStringLiteral("[%1] ").arg(a.ports[i]) : QString();
+        auto *board = new Board(i, prefix, a.stallSeconds, console, image, loaderText, results[size_t(i)]);
+        boards.push_back(board);
+        QObject::connect(board, &Board::Finished, &loop, [&finish, i] { finish(i); });
         board->moveToThread(thread);
         // A board's serial port and timers belong to its thread: the board is destroyed
         // there, as the thread ends, never from the main thread.
         QObject::connect(thread, &QThread::finished, board, &QObject::deleteLater);
-        thread->start();
+    }
+    const bool allThreads = int(boards.size()) == count;
+    if (!allThreads) {
+        notStarted = QLatin1String(NoThreadReason);
+        console.Error(QStringLiteral("orvant-flash: cannot start the board of %1: %2; nothing was sent")
+                          .arg(a.ports[int(boards.size())], notStarted));
     }
 
     // Every port is opened before any download starts: a port that cannot be opened
     // stops the run before anything is sent to any board.
-    bool allOpen = true;
+    bool allOpen = allThreads;
     for (Board *board : boards) {
+        if (!allThreads)
+            break;
         bool open = false;
         QMetaObject::invokeMethod(board, [&] { open = board->Open(); }, Qt::BlockingQueuedConnection);
         allOpen = allOpen && open;
     }
+    // A stop signal that came while the ports were opened is taken in now.
+    QObject::connect(&stops, &StopSignals::Stopped, &loop, [&] {
+        if (stopRequested.exchange(true))
+            return;
+        for (Board *board : boards)
+            QMetaObject::invokeMethod(board, [board] { board->Interrupt(); }, Qt::QueuedConnection);
+    });
+    QCoreApplication::processEvents();
     for (Board *board : boards) {
         if (allOpen && !stopRequested)
             QMetaObject::invokeMethod(board, [board] { board->Start(stopRequested); }, Qt::QueuedConnection);
         else
             QMetaObject::invokeMethod(board, [board] { board->Close(stopRequested); }, Qt::QueuedConnection);
     }
+    // The boards that never had a thread end here, not started.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (int i = int(boards.size()); i < count; ++i) {
+        results[size_t(i)].started = results[size_t(i)].ended = now;
+        results[size_t(i)].total = image.ImageLength();
+        finish(i);
+    }
 
-    // The stop signals only set a flag; this timer passes it on to every board's thread.
-    // It also redraws the progress lines.
-    QTimer poll;
-    bool interrupted = false;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (stopRequested && !interrupted) {
-            interrupted = true;
-            for (Board *board : boards)
-                QMetaObject::invokeMethod(board, [board] { board->Interrupt(); }, Qt::QueuedConnection);
-        }
-        console.DrawProgress();
-    });
-    poll.start(50);
+    // The progress lines are redrawn as the boards go.
+    QTimer redraw;
+    QObject::connect(&redraw, &QTimer::timeout, [&console] { console.DrawProgress(); });
+    if (console.ShowsProgress())
+        redraw.start(50);
     if (finished < count)
         loop.exec();
-    poll.stop();
+    redraw.stop();
     // Each thread ends once its board has been destroyed in it.
     for (const auto &thread : threads) {
         thread->quit();
         thread->wait();
     }
     console.EndProgress();
+    return allThreads;
 }
 
 } // namespace
@@ -164,6 +191,9 @@ int Program(const Arguments &a)
                              "needed. Nothing was sent.").arg(image->BlockTotal()).arg(NamedBlocks)
             : QStringLiteral("------ Download cancelled: the image could not be built. Nothing was sent.");
 
+    // The stop signals are taken from here on, before anything (the log file) is opened.
+    StopSignals stops(StopSignals::Second::Ends);
+    IgnoreWriteSignals();
     Console console(a.quiet, a.json, built && StandardErrorIsTerminal(), count);
     // With --json, each board's line as soon as it ends.
     const RunFiles files = FilesOf(a, reads);
@@ -177,10 +207,10 @@ int Program(const Arguments &a)
             return UsageError(QStringLiteral("cannot open the log file %1: %2").arg(a.logFile, reason));
         WriteLogHead(console, a, reads, results);
     }
-    InstallStopSignals(OnStopSignal);
 
+    bool allThreads = true;
     if (built) {
-        RunBoards(a, console, *image, loaderLog.Text(), results, ended);
+        allThreads = RunBoards(a, console, stops, *image, loaderLog.Text(), results, ended);
     } else {
         // The loader's lines once, for every board, then why nothing was sent.
         {
@@ -201,7 +231,7 @@ int Program(const Arguments &a)
         }
     }
 
-    int status = ExitOk;
+    int status = allThreads ? ExitOk : ExitNoThread;
     for (const BoardResult &result : results) {
         console.Out(SummaryLine(result));
         const BoardEnding ending = result.Ending();
@@ -215,10 +245,14 @@ int Program(const Arguments &a)
             console.Error(QStringLiteral("orvant-flash: %1: %2: %3")
                               .arg(BoardName(result), QLatin1String(result.Ending().what), result.reason));
     }
-    // Programmed, but without the record a line relies on: that is no plain success.
-    if (status == ExitOk && console.LogFileFailures() > 0)
-        status = ExitLogFile;
+    // Programmed, but without the record a line relies on: that is no plain success. The
+    // closing line is a part of the record too: the status is decided again once it is
+    // written (or not).
+    const auto withRecord = [&console](int status) {
+        return status == ExitOk && console.RecordFailures() > 0 ? ExitLogFile : status;
+    };
+    status = withRecord(status);
     console.FileLine(QStringLiteral("==== exit status %1").arg(status));
-    return status;
+    return withRecord(status);
 }
 

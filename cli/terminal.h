@@ -1,7 +1,10 @@
 #pragma once
 
 // Platform file: the only place of orvant-flash with operating-system calls (the
-// terminal and the signals).
+// terminal, the signals that writes raise, and the writing of the record).
+
+#include <QByteArray>
+#include <QString>
 
 // Whether standard error goes to a terminal (then it shows the live progress lines).
 bool StandardErrorIsTerminal();
@@ -10,10 +13,27 @@ bool StandardErrorIsTerminal();
 // progress lines. Returns false where it cannot; the caller shows no progress then.
 bool PrepareTerminal();
 
-// Columns of the terminal behind standard error; 80 when it cannot be told.
+// Columns and rows of the terminal behind standard error; 80 and 24 when they cannot be
+// told.
 int TerminalColumns();
+int TerminalRows();
 
-// Makes Ctrl-C, SIGTERM and, where there is one, SIGHUP (the controlling terminal or
-// session went away) call handler, and keeps a closed pipe on standard output or the log
-// file from ending the program (its write fails instead).
-void InstallStopSignals(void (*handler)(int));
+// Keeps a closed pipe on standard output or the log file, and a file grown to the size
+// limit of the process, from ending the program: the write fails instead.
+void IgnoreWriteSignals();
+
+// The descriptor of standard output.
+int StandardOutput();
+
+// Opens the log file for appending, creating it when missing, without ever waiting (a
+// FIFO without a reader, a modem line). Only a file or a character device (/dev/null)
+// can take a record: anything else is refused. Returns the descriptor, or -1 with the
+// reason. endsOpen tells that the file's last byte is not a line break.
+int OpenRecordFile(const QString &path, bool *endsOpen, QString *reason);
+void CloseRecordFile(int fd);
+
+// Writes bytes whole to fd, in one write when the system takes them so. On failure a
+// file is given back the bytes of them that did get in, so that it never ends in part of
+// a line; returns the system's reason, and tells whether the reader of a pipe went away.
+// An empty text when all were written.
+QString WriteWhole(int fd, const QByteArray &bytes, bool *readerGone = nullptr);

@@ -20,6 +20,8 @@
 
 #include <csignal>
 
+#include <unistd.h>
+
 namespace {
 
 struct FlashRun
@@ -271,11 +273,54 @@ private slots:
             << QStringList{} << QStringList{"--log", "LOG"} << "" << "close stdout" << 0 << "------ DSP programmed in "
             << "programmed, 1296 of 1296 bytes" << complete << "";
 
+        // Standard output is a record too: a full disk is no plain success, with JSON or
+        // without.
+        QTest::newRow("standard output on a full disk")
+            << QStringList{} << QStringList{"--log", "LOG"} << "" << "stdout full" << 8 << "------ DSP programmed in "
+            << "programmed, 1296 of 1296 bytes" << complete
+            << "orvant-flash: cannot write the standard output: No space left on device";
+        QTest::newRow("JSON on a full disk")
+            << QStringList{} << QStringList{"--json", "--log", "LOG"} << "" << "stdout full" << 8
+            << "------ DSP programmed in " << "programmed, 1296 of 1296 bytes" << complete
+            << "orvant-flash: cannot write the standard output: No space left on device";
+        // The log file reaches the size limit of the process in its closing line: the line
+        // is not left in part, the status says the record is not whole, and the reason is
+        // the system's. The fragment an earlier run left is ended before this run's head.
+        QTest::newRow("closing line beyond the file size limit")
+            << QStringList{} << QStringList{"--log", "LOG"} << "" << "file size limit" << 8
+            << "------ DSP programmed in " << "programmed, 1296 of 1296 bytes" << complete
+            << "orvant-flash: cannot write the log file LOG: File too large";
+
         // Text from a file reaches the terminal with its control characters escaped.
         QTest::newRow("terminal controls in the closing line")
             << QStringList{} << QStringList{"--log", "LOG"} << "escape" << "" << 0
             << "Done with CODE. Read '\\x1b[2J\\x1b]0;owned\\x07\\x08\\x00end' from file"
             << "programmed, 1296 of 1296 bytes" << complete << "";
+        QTest::newRow("DEL and C1 controls in the closing line")
+            << QStringList{} << QStringList{} << "c1" << "" << 0
+            << "Done with CODE. Read 'a\\x7fb\\x9b[31mc\\x85d' from file"
+            << "programmed, 1296 of 1296 bytes" << complete << "";
+        // So does the toolkit's own text: a log file through a link whose name holds
+        // terminal controls, to a device.
+        QTest::newRow("log file named with terminal controls, on a device")
+            << QStringList{} << QStringList{"--log", "CONTROLLOG"} << "" << "" << 0 << "------ DSP programmed in "
+            << "programmed, 1296 of 1296 bytes" << complete << "";
+
+        // A port that another program holds with flock, as Qt's own lock file never shows.
+        QTest::newRow("port held with flock by another program")
+            << quick << QStringList{} << "" << "flock" << 3
+            << "---- Cannot open port PORT: it is in use by another program"
+            << "failed (3, the port cannot be opened), 0 of 1296 bytes" << "0 bytes received" << "";
+        // A good port beside one that cannot be opened is never started, and says so.
+        QTest::newRow("good port beside a missing one, JSON")
+            << quick << QStringList{"-p", "/dev/orvant-no-such-port", "--json", "--log", "LOG"} << "" << "" << 3
+            << "0 of 2 programmed; failed: /dev/orvant-no-such-port (3, the port cannot be opened); not started: PORT"
+            << "not started (another port cannot be opened)" << "0 bytes received" << "";
+        // The least stall timeout there is: taken, and the lock wait is not bound by it.
+        QTest::newRow("least stall timeout, no lock")
+            << QStringList{"--no-lock"} << QStringList{"--stall-timeout", "0.001"} << "" << "" << 4
+            << "Baud Did not Match. Exiting..." << "failed (4, no lock), 0 of 1296 bytes"
+            << "nothing received after it" << "";
     }
 
     void exitStatuses()
@@ -303,14 +348,33 @@ private slots:
         else if (codeKind == "escape")
             QVERIFY(WriteFile(codeFile = own + "/escape.hex",
                               BootTable({{0x40, Words(500)}}, QByteArray("\x1b[2J\x1b]0;owned\x07\x08\0end", 19))));
+        else if (codeKind == "c1")
+            QVERIFY(WriteFile(codeFile = own + "/c1.hex", BootTable({{0x40, Words(500)}}, "a\x7f" "b\xc2\x9b[31mc\xc2\x85" "d")));
         const QString logFile = own + "/station.log";
+        const QString controlLog = own + "/log\x1b[31mRED\x07";
+        QFile::remove(controlLog);
+        QVERIFY(QFile::link("/dev/null", controlLog));
         options.replaceInStrings(QRegularExpression("^nosupport$"), noSupport)
-            .replaceInStrings(QRegularExpression("^LOG$"), logFile);
+            .replaceInStrings(QRegularExpression("^LOG$"), logFile)
+            .replaceInStrings(QRegularExpression("^CONTROLLOG$"), controlLog);
         logLine.replace("CODE", codeFile);
-        error.replace("CODE", codeFile);
+        error.replace("CODE", codeFile).replace("LOG", logFile);
+
+        // The size limit falls in the closing line: a run as the row's, on a target of its
+        // own, tells how long the record of such a run is.
+        qint64 sizeLimit = 0;
+        if (how == "file size limit") {
+            auto measure = StartTarget("unused.txt");
+            QVERIFY(measure);
+            const QString measured = own + "/measure.log";
+            QCOMPARE(RunFlash({"-p", measure->device, "-s", dir.path(), "--log", measured, codeFile}).status, 0);
+            QVERIFY(WriteFile(logFile, "fragment"));
+            sizeLimit = QFileInfo(logFile).size() + 1 + QFileInfo(measured).size() - 20;
+        }
 
         auto target = StartTarget("unused.txt", simOptions);
         QVERIFY(target);
+        logLine.replace("PORT", target->device);
         const QStringList arguments = QStringList{"-p", target->device, "-s", dir.path()} + options
                                       + QStringList{codeFile};
 
@@ -322,6 +386,20 @@ private slots:
             run = RunFlash({}, QStringList{"/bin/sh", "-c", "exec 3>&1; { \"$0\" \"$@\" 3>&-; echo $? >&3; } | true",
                                            ORVANT_FLASH_PATH} + arguments);
             run.status = run.out.trimmed().toInt();
+        } else if (how == "stdout full") {
+            run = RunFlash({}, QStringList{"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", ORVANT_FLASH_PATH}
+                                   + arguments);
+        } else if (how == "file size limit") {
+            run = RunFlash({}, QStringList{"prlimit", QStringLiteral("--fsize=%1").arg(sizeLimit), "--",
+                                           ORVANT_FLASH_PATH} + arguments);
+        } else if (how == "flock") {
+            QProcess holder;
+            holder.start("flock", {target->device, "sleep", "30"});
+            QVERIFY(holder.waitForStarted());
+            QTest::qWait(300);
+            run = RunFlash(arguments);
+            holder.kill();
+            holder.waitForFinished();
         } else if (!how.isEmpty()) {
             Watchdog watchdog(30);
             QProcess flash;
@@ -338,14 +416,35 @@ private slots:
             run = RunFlash(arguments);
         }
         QCOMPARE(run.status, status);
-        // With standard output gone, the record shows what it would have said.
-        const QString record = options.contains(logFile) ? Unstamped(logFile, before).join('\n') + '\n' : QString();
-        const QString shown = how == "close stdout" ? record : run.out;
+        // With standard output gone or carrying JSON, the record shows what it would have
+        // said.
+        QString record = options.contains(logFile) ? Unstamped(logFile, before).join('\n') + '\n' : QString();
+        const bool json = options.contains("--json");
+        const QString shown = how == "close stdout" || how == "stdout full" || json ? record : run.out;
         QVERIFY2(!Lines(shown).filter(QRegularExpression("^" + QRegularExpression::escape(logLine))).isEmpty(),
                  qPrintable(shown));
         QVERIFY2(shown.contains(": " + summary), qPrintable(shown));
+        if (how == "file size limit") {
+            // Whole lines after the fragment, the last one before the closing line.
+            const QByteArray bytes = ReadFile(logFile);
+            QVERIFY2(bytes.startsWith("fragment\n") && bytes.endsWith('\n') && !bytes.contains("==== exit status"),
+                     bytes.right(300).constData());
+            record = record.mid(record.indexOf('\n') + 1) + QStringLiteral("==== exit status %1\n").arg(status);
+        }
         if (options.contains(logFile))
             QVERIFY2(record.endsWith(QStringLiteral("==== exit status %1\n").arg(status)), qPrintable(record));
+        // Each board's JSON line, whole; null is the status of a board never started.
+        if (json && how != "stdout full") {
+            QJsonObject own;
+            for (const QString &line : Lines(run.out)) {
+                const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+                QVERIFY2(!object.isEmpty(), qPrintable(line));
+                if (object["port"] == target->device)
+                    own = object;
+            }
+            const QJsonValue expected = summary.startsWith("not started") ? QJsonValue() : QJsonValue(status);
+            QVERIFY2(own["status"] == expected, qPrintable(run.out));
+        }
         if (!error.isEmpty())
             QVERIFY2(Lines(run.err).contains(error), qPrintable(run.err));
         for (const QString &text : {run.out, run.err, record})
@@ -362,8 +461,13 @@ private slots:
         QTest::addColumn<int>("targets");
         QTest::addColumn<int>("missingPorts");
         QTest::addColumn<int>("status");
-        QTest::newRow("eight boards, 20 MiB stack limit") << 8 << 0 << 0;
-        QTest::newRow("forty missing ports, 20 MiB stack limit") << 0 << 40 << 3;
+        QTest::addColumn<int>("processLimit");
+        QTest::newRow("eight boards, 20 MiB stack limit") << 8 << 0 << 0 << 0;
+        QTest::newRow("forty missing ports, 20 MiB stack limit") << 0 << 40 << 3 << 0;
+        // A station's limit on processes leaves boards without a thread: the run ends with
+        // nothing sent, each board not started, and a status of its own. The limit binds
+        // an unprivileged user only.
+        QTest::newRow("five missing ports, three processes") << 0 << 5 << 9 << 3;
     }
 
     void manyBoards()
@@ -371,8 +475,18 @@ private slots:
         QFETCH(int, targets);
         QFETCH(int, missingPorts);
         QFETCH(int, status);
+        QFETCH(int, processLimit);
         std::vector<std::unique_ptr<TargetSimProcess>> sims;
         QStringList arguments{ORVANT_FLASH_PATH};
+        if (processLimit > 0) {
+            if (::geteuid() != 0)
+                QSKIP("a process limit binds only another user, and only root can become one");
+            // The files must be readable by that user.
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ReadOther
+                                                          | QFile::ExeOther));
+            arguments = QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "prlimit",
+                                    QStringLiteral("--nproc=%1").arg(processLimit), "--"} + arguments;
+        }
         for (int i = 0; i < targets; ++i) {
             sims.push_back(StartTarget(QStringLiteral("many%1.txt").arg(i)));
             QVERIFY(sims.back());
@@ -387,6 +501,10 @@ private slots:
         const QString err = QString::fromLocal8Bit(flash.readAllStandardError());
         QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
         QVERIFY2(flash.exitCode() == status, qPrintable(QString::number(flash.exitCode()) + "\n" + err));
+        if (processLimit > 0)
+            QVERIFY2(err.contains("cannot start the board of /dev/orvant-missing-")
+                         && err.contains("the system refuses another thread"),
+                     qPrintable(err));
         // A summary line per board, then the verdict.
         const QStringList out = Lines(QString::fromLocal8Bit(flash.readAllStandardOutput()));
         QCOMPARE(out.size(), targets + missingPorts + 1);
@@ -637,12 +755,30 @@ private slots:
                                             << "--label of port 1: a label is one line of printable text";
         QTest::newRow("check with json") << QStringList{"--check", "--json", "code.hex"}
                                          << "--check takes only -s and the code file";
+        QTest::newRow("support folder without a name")
+            << QStringList{"-p", "1", "-s", "", "code.hex"} << "--support-dir: no folder given";
+        // A label shows what it means: no blanks alone, no line separator, nothing that
+        // turns the text around, no stand-in for bytes that were not UTF-8.
+        for (const auto &label : {std::pair<const char *, QString>{"label of blanks", "   "},
+                                  {"label with a line separator", QString("SN-1") + QChar(0x2028) + "OK"},
+                                  {"label with a right-to-left override", QString("SN-") + QChar(0x202E) + "1"},
+                                  {"label of bytes that are not UTF-8", QString("SN-") + QChar(0xFFFD)}})
+            QTest::newRow(label.first) << QStringList{"-p", "1", "-l", label.second, "code.hex"}
+                                       << "--label of port 1: a label is one line of printable text";
+        // A FIFO would hold the run in its open until a reader came, and keeps no record.
+        QTest::newRow("FIFO as the log file") << QStringList{"-p", "1", "--log", "FIFOPATH", "code.hex"}
+                                              << "cannot open the log file FIFOPATH: it is a FIFO, not a file";
     }
 
     void usageErrors()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
+        const QString fifo = dir.filePath("usage/fifo");
+        if (!QFileInfo::exists(fifo))
+            QVERIFY(QDir().mkpath(dir.filePath("usage")) && UnreadableFile(dir.filePath("usage"), "fifo") == fifo);
+        arguments.replaceInStrings(QRegularExpression("^FIFOPATH$"), fifo);
+        message.replace("FIFOPATH", fifo);
         const FlashRun run = RunFlash(arguments);
         QCOMPARE(run.status, 1);
         QCOMPARE(run.err, "orvant-flash: " + message + "\nTry 'orvant-flash --help'.\n");
