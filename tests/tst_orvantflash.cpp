@@ -3,6 +3,7 @@
 // once, --check, --log as a time-stamped record, and --json.
 #include "engine.h"
 #include "files.h"
+#include "pty.h"
 #include "targetsimprocess.h"
 #include "unreadablefile.h"
 #include "watchdog.h"
@@ -20,6 +21,7 @@
 
 #include <csignal>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -283,6 +285,11 @@ private slots:
             << QStringList{} << QStringList{"--json", "--log", "LOG"} << "" << "stdout full" << 8
             << "------ DSP programmed in " << "programmed, 1296 of 1296 bytes" << complete
             << "orvant-flash: cannot write the standard output: No space left on device";
+        // A JSON line that does not fit is not left in part: the file keeps whole lines.
+        QTest::newRow("JSON line beyond the file size limit")
+            << QStringList{} << QStringList{"--json", "--log", "LOG"} << "" << "JSON size limit" << 8
+            << "------ DSP programmed in " << "programmed, 1296 of 1296 bytes" << complete
+            << "orvant-flash: cannot write the standard output: File too large";
         // The log file reaches the size limit of the process in its closing line: the line
         // is not left in part, the status says the record is not whole, and the reason is
         // the system's. The fragment an earlier run left is ended before this run's head.
@@ -389,6 +396,13 @@ private slots:
         } else if (how == "stdout full") {
             run = RunFlash({}, QStringList{"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", ORVANT_FLASH_PATH}
                                    + arguments);
+        } else if (how == "JSON size limit") {
+            // The earlier lines of the JSON file keep the log file under the limit.
+            QVERIFY(WriteFile(own + "/station.jsonl", QByteArray(99, 'x').append('\n').repeated(200)));
+            run = RunFlash({}, QStringList{"prlimit", "--fsize=20100", "--", "/bin/sh", "-c",
+                                           "exec \"$0\" \"$@\" >>'" + own + "/station.jsonl'", ORVANT_FLASH_PATH}
+                                   + arguments);
+            QCOMPARE(QFileInfo(own + "/station.jsonl").size(), 20000);
         } else if (how == "file size limit") {
             run = RunFlash({}, QStringList{"prlimit", QStringLiteral("--fsize=%1").arg(sizeLimit), "--",
                                            ORVANT_FLASH_PATH} + arguments);
@@ -421,6 +435,7 @@ private slots:
         QString record = options.contains(logFile) ? Unstamped(logFile, before).join('\n') + '\n' : QString();
         const bool json = options.contains("--json");
         const QString shown = how == "close stdout" || how == "stdout full" || json ? record : run.out;
+        const bool outLost = how == "stdout full" || how == "JSON size limit";
         QVERIFY2(!Lines(shown).filter(QRegularExpression("^" + QRegularExpression::escape(logLine))).isEmpty(),
                  qPrintable(shown));
         QVERIFY2(shown.contains(": " + summary), qPrintable(shown));
@@ -434,7 +449,7 @@ private slots:
         if (options.contains(logFile))
             QVERIFY2(record.endsWith(QStringLiteral("==== exit status %1\n").arg(status)), qPrintable(record));
         // Each board's JSON line, whole; null is the status of a board never started.
-        if (json && how != "stdout full") {
+        if (json && !outLost) {
             QJsonObject own;
             for (const QString &line : Lines(run.out)) {
                 const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
@@ -690,6 +705,64 @@ private slots:
                                           "==== exit status 4"}));
         QVERIFY(stamps.last() >= QDateTime::fromString(board[1]["ended"].toString(), Qt::ISODateWithMs));
         QCOMPARE(run.err, end[3] + "\n");
+    }
+
+    // The progress block on a terminal of 40 x 6 with eight boards, their ports named in
+    // CJK characters: every frame has at most five lines (the rest told on one), each
+    // narrower than the terminal in cells, and erases exactly what the frame before drew,
+    // so that nothing is left in the scrollback.
+    void progressFitsTheTerminal()
+    {
+        Pty terminal;
+        QVERIFY(terminal.Open());
+        winsize size{};
+        size.ws_row = 6;
+        size.ws_col = 40;
+        QCOMPARE(::ioctl(terminal.master, TIOCSWINSZ, &size), 0);
+        std::vector<std::unique_ptr<TargetSimProcess>> sims;
+        QStringList arguments{"-q", "-s", dir.path()};
+        for (int i = 0; i < 8; ++i) {
+            sims.push_back(StartTarget(QStringLiteral("progress%1.txt").arg(i), {"--lock-after", "8"}));
+            QVERIFY(sims.back());
+            const QString link = dir.filePath(QStringLiteral("端口%1").arg(i));
+            QFile::remove(link);
+            QVERIFY(QFile::link(sims.back()->device, link));
+            arguments << "-p" << link;
+        }
+        QProcess flash;
+        flash.start("/bin/sh", QStringList{"-c", "exec \"$0\" \"$@\" 2>" + terminal.slavePath, ORVANT_FLASH_PATH}
+                                   + arguments + QStringList{code});
+        QByteArray shown;
+        while (!flash.waitForFinished(0) && flash.state() != QProcess::NotRunning)
+            shown += terminal.Read(1 << 16, 50);
+        shown += terminal.Read(1 << 16, 200);
+        QCOMPARE(flash.exitCode(), 0);
+
+        const QStringList frames = QString::fromUtf8(shown).remove('\r').split(QRegularExpression("\x1b\\[J"));
+        QVERIFY2(frames.size() > 3, shown.constData());
+        qsizetype drawn = 0;
+        for (qsizetype f = 0; f < frames.size(); ++f) {
+            // "ESC[nA" before the next erase backs up over the n lines this frame drew.
+            QString frame = frames[f];
+            const QRegularExpressionMatch up = QRegularExpression("\x1b\\[(\\d+)A$").match(frame);
+            if (up.hasMatch())
+                frame.chop(up.capturedLength());
+            const QStringList lines = Lines(frame);
+            QVERIFY2(lines.size() <= 5, qPrintable(frame));
+            for (const QString &line : lines) {
+                int cells = 0;
+                for (const QChar c : line)
+                    cells += c.unicode() >= 0x1100 ? 2 : 1;
+                QVERIFY2(cells < 40, qPrintable(line));
+            }
+            if (f + 1 < frames.size())
+                QVERIFY2(up.hasMatch() && up.captured(1).toInt() == lines.size(), qPrintable(frame));
+            drawn += lines.size();
+        }
+        QVERIFY(drawn > 0);
+        QVERIFY2(shown.contains("and 4 more boards: "), shown.constData());
+        for (const auto &sim : sims)
+            QCOMPARE(sim->WaitForExit(), 0);
     }
 
     void checkPrintsTheBlockTable()
