@@ -41,7 +41,8 @@ StopSignals::StopSignals(Second second, QObject *parent) : QObject(parent)
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
-    notifier = new QSocketNotifier(qintptr(wakeUp[1]), QSocketNotifier::Read, this);
+    auto *notifier = new QSocketNotifier(qintptr(wakeUp[1]), QSocketNotifier::Read, this);
+    watcher = notifier;
     connect(notifier, &QSocketNotifier::activated, this, [this] {
         char bytes[64];
         ssize_t count;
@@ -63,9 +64,9 @@ StopSignals::StopSignals(Second second, QObject *parent) : QObject(parent)
 
 StopSignals::~StopSignals()
 {
-    if (!notifier)
+    if (!watcher)
         return;
-    delete notifier;
+    delete watcher;
     for (int i = 0; i < SignalCount; ++i)
         ::sigaction(StopSignalNumbers[i], &before[i], nullptr);
     ::close(wakeUp[0]);
@@ -103,7 +104,8 @@ StopSignals::StopSignals(Second second, QObject *parent) : QObject(parent)
     installed = true;
     endsOnSecond = second == Second::Ends;
     pending = 0;
-    poll = new QTimer(this);
+    auto *poll = new QTimer(this);
+    watcher = poll;
     connect(poll, &QTimer::timeout, this, [this] {
         for (int count = pending.exchange(0); count > 0; --count)
             emit Stopped();
@@ -115,7 +117,7 @@ StopSignals::StopSignals(Second second, QObject *parent) : QObject(parent)
 
 StopSignals::~StopSignals()
 {
-    if (!poll)
+    if (!watcher)
         return;
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);

@@ -2,9 +2,6 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-class QTimer;
-
 // Platform file's interface: the process's stop signals, SIGTERM (kill, a logout, a
 // station's controller), SIGHUP (the terminal or session went away) and SIGINT (Ctrl-C),
 // handed to the event loop of the thread that made this object: Stopped is emitted there
@@ -26,6 +23,7 @@ signals:
     void Stopped();
 
 private:
-    QSocketNotifier *notifier = nullptr;
-    QTimer *poll = nullptr;
+    // What watches for the signals: the socket pair's notifier, or the flag's timer; none
+    // when another StopSignals is in place.
+    QObject *watcher = nullptr;
 };
