@@ -125,6 +125,9 @@ case "$cmd" in
     if grep -Eiq 'libqt6(gui|widgets|svg|opengl)|qt6-qpa-plugins' <<<"$depends"; then
       echo "orvant-flash depends on desktop libraries: $depends"; exit 1
     fi
+    # Network ports (socket://, rfc2217://) need Qt Network on a station that has nothing else.
+    grep -q 'libqt6network6' <<<"$depends" \
+      || { echo "orvant-flash does not depend on libqt6network6: $depends"; exit 1; }
     echo "   orvant-flash depends on: $depends"
 
     for package in orvant-bootloader orvant-flash; do

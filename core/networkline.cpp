@@ -69,7 +69,7 @@ bool NetworkLine::Open(const NetworkAddress &address, QString *reason)
     rfc2217 = address.rfc2217;
     const QDeadlineTimer deadline(TimeoutMs);
     if (!Connect(address, TimeoutMs, reason)
-        || (rfc2217 && !Negotiate(deadline.deadline(), reason))) {
+        || (rfc2217 && !Negotiate(deadline, reason))) {
         socket->abort();
         return false;
     }
@@ -103,7 +103,7 @@ bool NetworkLine::Connect(const NetworkAddress &address, int timeoutMs, QString 
 
 // Offers COM-port control, and once the server agrees sets the line; the bytes of the line
 // that come meanwhile were sent before the port was ours and are dropped.
-bool NetworkLine::Negotiate(qint64 deadline, QString *reason)
+bool NetworkLine::Negotiate(const QDeadlineTimer &deadline, QString *reason)
 {
     Write(telnet.Greeting());
     bool settingsSent = false;
@@ -129,9 +129,8 @@ bool NetworkLine::Negotiate(qint64 deadline, QString *reason)
             *reason = QStringLiteral("the server closed the connection");
             return false;
         }
-        const QDeadlineTimer left(deadline);
-        if (left.hasExpired()
-            || (!socket->waitForReadyRead(int(left.remainingTime()))
+        if (deadline.hasExpired()
+            || (!socket->waitForReadyRead(int(deadline.remainingTime()))
                 && socket->error() == QAbstractSocket::SocketTimeoutError)) {
             *reason = TimeoutText();
             return false;

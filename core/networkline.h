@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+class QDeadlineTimer;
 class QTcpSocket;
 
 // A port text that names a serial line served over the network: socket://HOST:PORT is a
@@ -57,7 +58,7 @@ signals:
 
 private:
     bool Connect(const NetworkAddress &address, int timeoutMs, QString *reason);
-    bool Negotiate(qint64 deadline, QString *reason);
+    bool Negotiate(const QDeadlineTimer &deadline, QString *reason);
     void Write(const QByteArray &bytes);
     void OnReadyRead();
     void OnGone();
