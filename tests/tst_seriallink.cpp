@@ -4,6 +4,7 @@
 #include "pty.h"
 #include "ser2net.h"
 #include "seriallink.h"
+#include "serialplatform.h"
 #include "statuslog.h"
 
 #include <QDir>
@@ -46,6 +47,7 @@ private slots:
     void portThatCannotBeOpenedLogsOneLine_data();
     void portThatCannotBeOpenedLogsOneLine();
     void portHeldByAnotherLinkLogsOneLine();
+    void secondNodeOfADeviceIsTheSameDevice();
     void failedChangeLeavesPortClosed();
     void otherEndClosingReportsLossOnce();
 
@@ -321,6 +323,34 @@ void TestSerialLink::portHeldByAnotherLinkLogsOneLine()
     QSignalSpy received(link, &SerialLink::Received);
     QVERIFY(pty->Write("z"));
     QTRY_COMPARE(Joined(received), QByteArray("z"));
+}
+
+// A second node of a device (mknod, a container's device node) is the same device: one
+// key for the duplicate check, one claim. The kernel opens a pseudo-terminal through its
+// own node only, so the claim is tried on a second node of /dev/null.
+void TestSerialLink::secondNodeOfADeviceIsTheSameDevice()
+{
+    QTemporaryDir dir;
+    const QString node = dir.filePath("node");
+    const QString nullNode = dir.filePath("null");
+    if (!MakeSecondNode(pty->slavePath, node) || !MakeSecondNode("/dev/null", nullNode))
+        QSKIP("device nodes cannot be made here (not root)");
+    QCOMPARE(SerialLink::SameDeviceKey(node), SerialLink::SameDeviceKey(pty->slavePath));
+    Pty another;
+    QVERIFY(another.Open());
+    QVERIFY(SerialLink::SameDeviceKey(another.slavePath) != SerialLink::SameDeviceKey(pty->slavePath));
+
+    QFile first("/dev/null");
+    QFile second(nullNode);
+    QVERIFY(first.open(QIODevice::ReadWrite) && second.open(QIODevice::ReadWrite));
+    qintptr firstClaim = -1;
+    qintptr secondClaim = -1;
+    QVERIFY(ClaimDevice(first.handle(), &firstClaim));
+    QVERIFY(!ClaimDevice(second.handle(), &secondClaim));
+    ReleaseDevice(firstClaim);
+    first.close();
+    QVERIFY(ClaimDevice(second.handle(), &secondClaim));
+    ReleaseDevice(secondClaim);
 }
 
 void TestSerialLink::failedChangeLeavesPortClosed()

@@ -21,8 +21,8 @@ public:
 
     ~Ser2Net() { Stop(); }
 
-    // Serves device (at 38400 baud, 8N1, no modem lines) until Stop; false when ser2net
-    // did not come up within a few seconds.
+    // Serves device (at 38400 baud, 8N1, no modem lines, no wait for more characters
+    // before sending) until Stop; false when ser2net did not come up within a few seconds.
     bool Start(const QString &device)
     {
         if (!dir.isValid() || !TakeFreePorts())
@@ -32,7 +32,10 @@ public:
         for (int mode = Raw; mode <= PlainTelnet; ++mode)
             config += QStringLiteral("connection: &line%1\n"
                                      "  accepter: %2,127.0.0.1,%3\n"
-                                     "  connector: serialdev,%4,38400n81,local\n")
+                                     "  connector: serialdev,%4,38400n81,local\n"
+                                     // Every byte waits for its echo: no batching wait.
+                                     "  options:\n"
+                                     "    chardelay: false\n")
                           .arg(mode).arg(accepters[mode]).arg(ports[size_t(mode)]).arg(device)
                           .toLocal8Bit();
         QFile file(dir.filePath("ser2net.yaml"));
