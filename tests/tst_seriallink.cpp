@@ -6,6 +6,7 @@
 #include "seriallink.h"
 #include "serialplatform.h"
 #include "statuslog.h"
+#include "telnet.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -50,6 +51,8 @@ private slots:
     void secondNodeOfADeviceIsTheSameDevice();
     void failedChangeLeavesPortClosed();
     void otherEndClosingReportsLossOnce();
+    void telnetStreamReadsAnySplit_data();
+    void telnetStreamReadsAnySplit();
 
 private:
     StatusLog *log = nullptr;
@@ -396,6 +399,53 @@ void TestSerialLink::otherEndClosingReportsLossOnce()
     QCOMPARE(log->Text(), QString());
     // Sending to a lost port does nothing.
     link->SendByte(0x0D);
+}
+
+void TestSerialLink::telnetStreamReadsAnySplit_data()
+{
+    // What the server sends after the client's greeting (hex), the line's bytes among it,
+    // what the client answers, and the state of the COM-port control afterwards.
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("replies");
+    QTest::addColumn<QString>("comPort");
+    QTest::newRow("doubled 0xFF is one byte") << QByteArray("41ffff42ffff") << QByteArray("41ff42ff")
+                                               << QByteArray() << "pending";
+    // The server agrees to what was asked: nothing to answer, no loop.
+    QTest::newRow("agreement and line settings among data")
+        << QByteArray("fffd2cfffb00fffd00fffb0378fffa2c6500009600fff0fffa2c6608fff0fffa2c6701fff0"
+                      "fffa2c6801fff0fffa2c690bfff079fffa2c6901fff0")
+        << QByteArray("7879") << QByteArray() << "set";
+    QTest::newRow("COM-port option refused") << QByteArray("fffe2c") << QByteArray() << QByteArray() << "refused";
+    QTest::newRow("another speed") << QByteArray("fffd2cfffa2c6500002580fff0") << QByteArray() << QByteArray()
+                                   << "line refused";
+    // Echo by the server would double every echo the download compares.
+    QTest::newRow("server offers to echo") << QByteArray("fffb01fffd18") << QByteArray()
+                                           << QByteArray("fffe01fffc18") << "pending";
+}
+
+void TestSerialLink::telnetStreamReadsAnySplit()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, replies);
+    QFETCH(QString, comPort);
+    const QByteArray bytes = QByteArray::fromHex(stream);
+    // Whole, and one byte an arrival: an 0xFF echo can end one TCP segment.
+    for (const int piece : {int(bytes.size()), 1}) {
+        TelnetStream telnet;
+        telnet.Greeting();
+        QByteArray got;
+        for (int at = 0; at < bytes.size(); at += piece)
+            got += telnet.Take(bytes.mid(at, piece));
+        QCOMPARE(got.toHex(), data);
+        QCOMPARE(telnet.TakeReplies().toHex(), replies);
+        const QString state = telnet.ComPortRefused() ? "refused"
+                            : telnet.LineRefused()    ? "line refused"
+                            : telnet.LineSet()        ? "set"
+                                                      : "pending";
+        QCOMPARE(state, comPort);
+    }
 }
 
 QTEST_MAIN(TestSerialLink)
