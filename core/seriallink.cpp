@@ -133,8 +133,10 @@ void SerialLink::ClosePort()
 
 void SerialLink::SendByte(quint8 value)
 {
-    if (network->IsOpen())
+    if (network->IsOpen()) {
         network->SendByte(value);
+        return;
+    }
     if (!port->isOpen())
         return;
     const char byte = char(value);
