@@ -24,12 +24,13 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$here"
 
-# What building and running the programs needs; the tests add the fuzzing compiler.
+# What building and running the programs needs; the tests add the fuzzing compiler and
+# ser2net, the device server that the network-port tests start on loopback ports.
 BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
 )
-TEST_PACKAGES=(clang libclang-rt-14-dev llvm)
+TEST_PACKAGES=(clang libclang-rt-14-dev llvm ser2net)
 # The Windows release: the cross compiler, the host's Qt build tools (same Qt version),
 # Debian's source tools for qtbase, git for Qt's other modules, the packers; and for trying
 # it, wine on a virtual display with screenshots.
@@ -124,6 +125,9 @@ case "$cmd" in
     if grep -Eiq 'libqt6(gui|widgets|svg|opengl)|qt6-qpa-plugins' <<<"$depends"; then
       echo "orvant-flash depends on desktop libraries: $depends"; exit 1
     fi
+    # Network ports (socket://, rfc2217://) need Qt Network on a station that has nothing else.
+    grep -q 'libqt6network6' <<<"$depends" \
+      || { echo "orvant-flash does not depend on libqt6network6: $depends"; exit 1; }
     echo "   orvant-flash depends on: $depends"
 
     for package in orvant-bootloader orvant-flash; do

@@ -4,13 +4,16 @@
 //      instant answers and with the wire time of 38400 baud;
 //  (b) several boards at once (four unless given) against one board, each on a target that
 //      sleeps out the wire time of 38400 baud (--baud-time=sleep), so that the targets fit
-//      on two cores.
+//      on two cores;
+//  (c) one board over RFC 2217 through ser2net on this machine against the same board on
+//      its pseudo-terminal, on a sleeping target.
 //
 // The code file is 32768 words (64 KiB, the largest LF240x flash) unless given. With
-// --boards-only, (a) is left out.
+// --boards-only, (a) and (c) are left out.
 //
 //   bench_flash [words [boards [--boards-only]]]
 #include "plainloop.h"
+#include "ser2net.h"
 #include "targetsimprocess.h"
 
 #include <QCoreApplication>
@@ -33,17 +36,28 @@ struct FlashResult
     double transfer = -1;    // the slowest board, from its first image byte to its end
 };
 
-// Runs orvant-flash on `boards` simulated targets started with targetOptions.
-FlashResult FlashRun(const QString &dir, int boards, const QStringList &targetOptions)
+// Runs orvant-flash on `boards` simulated targets started with targetOptions, on their
+// pseudo-terminals or over RFC 2217 through a ser2net each.
+FlashResult FlashRun(const QString &dir, int boards, const QStringList &targetOptions, bool rfc2217 = false)
 {
     FlashResult result;
     std::vector<std::unique_ptr<TargetSimProcess>> targets;
+    std::vector<std::unique_ptr<Ser2Net>> servers;
     QStringList arguments{"-q", "-s", dir};
     for (int i = 0; i < boards; ++i) {
         targets.push_back(std::make_unique<TargetSimProcess>());
         if (!targets.back()->Start(QStringList{"--timeout", "120", "--quiet-ms", "50"} + targetOptions))
             return result;
-        arguments << "-p" << targets.back()->device;
+        if (!rfc2217) {
+            arguments << "-p" << targets.back()->device;
+            continue;
+        }
+        servers.push_back(std::make_unique<Ser2Net>());
+        if (!servers.back()->Start(targets.back()->device)) {
+            std::fprintf(stderr, "ser2net did not start\n");
+            return result;
+        }
+        arguments << "-p" << servers.back()->Url(Ser2Net::Rfc2217);
     }
     arguments << dir + "/sample.hex";
 
@@ -150,6 +164,27 @@ int main(int argc, char **argv)
                 many.transfer);
     const double together = many.wall / one.wall;
     std::printf("  %d boards / one board, whole run: %.3f\n", boards, together);
+
+    if (!boardsOnly) {
+        // (c) The same sleeping board over RFC 2217 through ser2net, against its pseudo-terminal.
+        FlashResult direct, network;
+        for (int run = 0; run < 2; ++run) {
+            const FlashResult a = FlashRun(samples, 1, sleeping);
+            const FlashResult b = FlashRun(samples, 1, sleeping, true);
+            if (a.wall < 0 || b.wall < 0) {
+                std::fprintf(stderr, "%s run failed\n", a.wall < 0 ? "pseudo-terminal" : "RFC 2217");
+                return 1;
+            }
+            if (direct.wall < 0 || a.wall < direct.wall)
+                direct = a;
+            if (network.wall < 0 || b.wall < network.wall)
+                network = b;
+        }
+        std::printf("(c) one board, 38400 baud wire time slept by the target, best of 2 runs each:\n");
+        Report("pseudo-terminal, whole run", direct.bytes, direct.wall);
+        Report("RFC 2217 through ser2net, whole run", network.bytes, network.wall);
+        std::printf("  RFC 2217 / pseudo-terminal, whole run: %.3f\n", network.wall / direct.wall);
+    }
 
     if (!boardsOnly)
         std::printf("targets: (a) 38400 baud whole run %.3f (<= 1.05), instant answers transfer %.3f (<= 1.5); ",

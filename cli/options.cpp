@@ -120,8 +120,10 @@ QList<QCommandLineOption> Options()
         {{"p", "port"},
          "the board's port: a whole number n is /dev/ttyS(n-1) (COMn on Windows); /PATH as it stands, "
          "./PATH and ../PATH from the current folder, any other name under /dev (ttyUSB0). Links lead "
-         "to the device. Once per board; one device twice, by any names, is refused, and so is a "
-         "device another program holds.",
+         "to the device. socket://HOST:PORT is a serial device server's raw TCP port, "
+         "rfc2217://HOST:PORT a telnet port with COM-port control (RFC 2217) that is set to 38400 "
+         "8N1. Once per board; one device twice, by any names or nodes, or one network port twice, "
+         "is refused, and so is a device another program holds.",
          "PORT"},
         {{"l", "label"},
          "a label for the board of the -p just before it (its serial number or fixture slot), shown "
@@ -255,16 +257,17 @@ QString ParseArguments(const QStringList &commandLine, Arguments &a)
     a.ports = parser.values(QStringLiteral("port"));
     if (a.ports.isEmpty())
         return QStringLiteral("no port given (-p PORT)");
-    // One device, one board: two spellings of one device (a link, a name under /dev) are
-    // the same port.
+    // One device, one board: two spellings of one device (a link, a name under /dev, a
+    // second node of it) are the same port, and so are two URLs of one network port.
     QStringList seen;
     for (const QString &text : std::as_const(a.ports)) {
         const QString device = SerialLink::DeviceForPortText(text);
         if (device.isEmpty())
             return QStringLiteral("-p \"%1\" names no port").arg(text);
-        if (seen.contains(device))
+        const QString key = SerialLink::SameDeviceKey(device);
+        if (seen.contains(key))
             return QStringLiteral("port %1 is given twice").arg(text);
-        seen << device;
+        seen << key;
     }
     const QString labelProblem = LabelsOfPorts(parser.optionNames(), parser.values(QStringLiteral("label")),
                                                a.ports, a.labels);

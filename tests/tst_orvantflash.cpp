@@ -4,6 +4,7 @@
 #include "engine.h"
 #include "files.h"
 #include "pty.h"
+#include "ser2net.h"
 #include "targetsimprocess.h"
 #include "unreadablefile.h"
 #include "watchdog.h"
@@ -121,6 +122,11 @@ private slots:
     {
         QVERIFY(TargetSimProcess::WriteSamples(dir.path(), 500));
         code = dir.filePath("sample.hex");
+        // Bytes 0xFF, which a telnet line must double, are among those sent.
+        bool hasFF = false;
+        for (quint16 word : TargetSimProcess::CodeWords(code))
+            hasFF = hasFF || (word & 0xFF) == 0xFF || word >> 8 == 0xFF;
+        QVERIFY(hasFF);
     }
 
     void cleanDownloadPrintsTheWindowsLogAndLogsTheRun()
@@ -226,6 +232,18 @@ private slots:
                                    << "------ Download stopped: the port was lost"
                                    << "failed (6, port lost), 31 of 1296 bytes" << "line closed after image byte 30"
                                    << "";
+        // Through ser2net: RAW and RFC2217 are its ports for targetsim's line. The code
+        // file holds 0xFF bytes, which RFC 2217 doubles both ways.
+        QTest::newRow("whole download over raw TCP")
+            << QStringList{} << QStringList{"-p", "RAW"} << "" << "" << 0 << "------ DSP programmed in "
+            << "programmed, 1296 of 1296 bytes" << complete << "";
+        QTest::newRow("whole download over RFC 2217")
+            << QStringList{} << QStringList{"-p", "RFC2217"} << "" << "" << 0 << "------ DSP programmed in "
+            << "programmed, 1296 of 1296 bytes" << complete << "";
+        QTest::newRow("connection dropped over RFC 2217")
+            << QStringList{"--hangup-after", "30"} << QStringList{"-p", "RFC2217"} << "" << "" << 6
+            << "------ Download stopped: the port was lost (the server closed the connection)"
+            << "failed (6, port lost), 31 of 1296 bytes" << "line closed after image byte 30" << "";
         QTest::newRow("stall") << QStringList{"--silent-after", "30", "--quiet-ms", "2000"}
                                << QStringList{"--stall-timeout", "1"} << "" << "" << 7
                                << "------ Download stopped: no reply for 1 s. Nothing more is sent."
@@ -382,8 +400,15 @@ private slots:
         auto target = StartTarget("unused.txt", simOptions);
         QVERIFY(target);
         logLine.replace("PORT", target->device);
-        const QStringList arguments = QStringList{"-p", target->device, "-s", dir.path()} + options
-                                      + QStringList{codeFile};
+        Ser2Net server;
+        const bool served = options.contains("RAW") || options.contains("RFC2217");
+        if (served) {
+            QVERIFY(server.Start(target->device));
+            options.replaceInStrings(QRegularExpression("^RAW$"), server.Url(Ser2Net::Raw))
+                .replaceInStrings(QRegularExpression("^RFC2217$"), server.Url(Ser2Net::Rfc2217));
+        }
+        const QStringList arguments = (served ? QStringList{} : QStringList{"-p", target->device})
+                                      + QStringList{"-s", dir.path()} + options + QStringList{codeFile};
 
         const QDateTime before = QDateTime::currentDateTimeUtc();
         FlashRun run;
@@ -618,21 +643,25 @@ private slots:
 
     void jsonAndLabelsMakeARecord()
     {
-        // Two boards with labels: one programmed, one that never answers the lock wait.
+        // Two boards with labels: one programmed through ser2net over RFC 2217, one that
+        // never answers the lock wait.
         auto good = StartTarget("json-flash.txt");
         auto bad = StartTarget("unused.txt", {"--no-lock"});
         QVERIFY(good && bad);
+        Ser2Net server;
+        QVERIFY(server.Start(good->device));
+        const QString goodPort = server.Url(Ser2Net::Rfc2217);
         const QString logFile = dir.filePath("json.log");
         const QDateTime before = QDateTime::currentDateTimeUtc();
-        const FlashRun run = RunFlash({"-p", good->device, "-l", "SN-0001", "-p", bad->device, "--label",
+        const FlashRun run = RunFlash({"-p", goodPort, "-l", "SN-0001", "-p", bad->device, "--label",
                                        "slot 2", "-s", dir.path(), "--json", "--log", logFile, code});
         const QDateTime after = QDateTime::currentDateTimeUtc();
         QCOMPARE(run.status, 4);
-        QCOMPARE(good->WaitForExit(), 0);
+        QVERIFY2(good->WaitForExit() == 0, qPrintable(good->Output() + run.out));
         QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath("json-flash.txt")), TargetSimProcess::CodeWords(code));
 
         // Standard output: one JSON object a line for each board, in the order they
-        // ended (the programmed one first: the other waits out 31 lock attempts).
+        // ended; board 0 here is the programmed one, SN-0001.
         const QStringList out = Lines(run.out);
         QCOMPARE(out.size(), 2);
         QJsonObject board[2];
@@ -642,6 +671,8 @@ private slots:
             QVERIFY2(document.isObject(), qPrintable(error.errorString() + ": " + out[i]));
             board[i] = document.object();
         }
+        if (board[0]["label"] != QJsonValue("SN-0001"))
+            std::swap(board[0], board[1]);
         QJsonObject support;
         for (const char *name : SupportFileNames)
             support[name] = Sha256(dir.filePath(name));
@@ -650,10 +681,11 @@ private slots:
             const char *field;
             QJsonValue good, bad;
         } fields[] = {
-            {"port", good->device, bad->device},
-            {"device", good->device, bad->device},
+            {"port", goodPort, bad->device},
+            {"device", goodPort, bad->device},
             {"label", "SN-0001", "slot 2"},
-            {"adapter", QJsonValue(), QJsonValue()},  // the system lists no pseudo-terminal
+            // A network port has no adapter; the system lists no pseudo-terminal.
+            {"adapter", QJsonValue(), QJsonValue()},
             {"result", "programmed", "no-lock"},
             {"status", 0, 4},
             {"reason", QJsonValue(), "Baud Did not Match. Exiting..."},
@@ -683,7 +715,7 @@ private slots:
             const QDateTime ended = QDateTime::fromString(board[i]["ended"].toString(), Qt::ISODateWithMs);
             QVERIFY2(board[i]["ended"].toString().endsWith('Z') && before <= started && started <= ended
                          && ended <= after,
-                     out[i].toUtf8());
+                     QJsonDocument(board[i]).toJson());
             QVERIFY(qAbs(board[i]["seconds"].toDouble() * 1000 - started.msecsTo(ended)) <= 1);
         }
         QVERIFY(board[0]["transfer_seconds"].toDouble() > 0);
@@ -697,10 +729,10 @@ private slots:
         const QStringList logged = Unstamped(logFile, before, &stamps);
         QVERIFY2(logged.size() > 14, qPrintable(logged.join('\n')));
         QCOMPARE(logged.mid(8, 2),
-                 QStringList({"port " + good->device + " [SN-0001]: device " + good->device + ", adapter null",
+                 QStringList({"port " + goodPort + " [SN-0001]: device " + goodPort + ", adapter null",
                               "port " + bad->device + " [slot 2]: device " + bad->device + ", adapter null"}));
         const QStringList end = logged.mid(logged.size() - 5);
-        QVERIFY2(end[0].startsWith(good->device + " [SN-0001]: programmed, 1296 of 1296 bytes, transfer "),
+        QVERIFY2(end[0].startsWith(goodPort + " [SN-0001]: programmed, 1296 of 1296 bytes, transfer "),
                  qPrintable(end[0]));
         QVERIFY2(end[1].startsWith(bad->device
                                    + " [slot 2]: failed (4, no lock), 0 of 1296 bytes, transfer 0.00 s, total "),
@@ -709,7 +741,8 @@ private slots:
         QCOMPARE(end.mid(2), QStringList({"1 of 2 programmed; failed: " + badName + " (4, no lock)",
                                           "orvant-flash: " + badName + ": no lock: Baud Did not Match. Exiting...",
                                           "==== exit status 4"}));
-        QVERIFY(stamps.last() >= QDateTime::fromString(board[1]["ended"].toString(), Qt::ISODateWithMs));
+        for (const QJsonObject &one : board)
+            QVERIFY(stamps.last() >= QDateTime::fromString(one["ended"].toString(), Qt::ISODateWithMs));
         QCOMPARE(run.err, end[3] + "\n");
     }
 
@@ -826,6 +859,15 @@ private slots:
         // A name without /dev/ lies under /dev, as the toolkit has it: one device twice.
         QTest::newRow("same device under two names")
             << QStringList{"-p", "pts/5", "-p", "/dev/pts/5", "code.hex"} << "port /dev/pts/5 is given twice";
+        // One network port, one owner, whichever way it is spoken to.
+        QTest::newRow("one network port twice")
+            << QStringList{"-p", "socket://127.0.0.1:4000", "-p", "RFC2217://127.0.0.1:4000/", "code.hex"}
+            << "port RFC2217://127.0.0.1:4000/ is given twice";
+        QTest::newRow("network port without a port number")
+            << QStringList{"-p", "rfc2217://127.0.0.1", "code.hex"} << "-p \"rfc2217://127.0.0.1\" names no port";
+        // NODE is a second device node (mknod) of the pseudo-terminal PTY.
+        QTest::newRow("second node of one device")
+            << QStringList{"-p", "PTY", "-p", "NODE", "code.hex"} << "port NODE is given twice";
         QTest::newRow("label before any port") << QStringList{"-l", "SN-1", "-p", "1", "code.hex"}
                                                << "--label \"SN-1\" comes before any -p";
         QTest::newRow("two labels for one port") << QStringList{"-p", "1", "-l", "A", "--label=B", "code.hex"}
@@ -858,6 +900,17 @@ private slots:
             QVERIFY(QDir().mkpath(dir.filePath("usage")) && UnreadableFile(dir.filePath("usage"), "fifo") == fifo);
         arguments.replaceInStrings(QRegularExpression("^FIFOPATH$"), fifo);
         message.replace("FIFOPATH", fifo);
+        Pty pty;
+        const QString node = dir.filePath("second-node");
+        if (arguments.contains("NODE")) {
+            QFile::remove(node);
+            QVERIFY(pty.Open());
+            if (!MakeSecondNode(pty.slavePath, node))
+                QSKIP("device nodes cannot be made here (not root)");
+            arguments.replaceInStrings(QRegularExpression("^PTY$"), pty.slavePath)
+                .replaceInStrings(QRegularExpression("^NODE$"), node);
+            message.replace("NODE", node);
+        }
         const FlashRun run = RunFlash(arguments);
         QCOMPARE(run.status, 1);
         QCOMPARE(run.err, "orvant-flash: " + message + "\nTry 'orvant-flash --help'.\n");

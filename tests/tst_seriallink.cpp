@@ -2,12 +2,16 @@
 // device name, the test plays the target on the master side.
 
 #include "pty.h"
+#include "ser2net.h"
 #include "seriallink.h"
+#include "serialplatform.h"
 #include "statuslog.h"
+#include "telnet.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -44,8 +48,11 @@ private slots:
     void portThatCannotBeOpenedLogsOneLine_data();
     void portThatCannotBeOpenedLogsOneLine();
     void portHeldByAnotherLinkLogsOneLine();
+    void secondNodeOfADeviceIsTheSameDevice();
     void failedChangeLeavesPortClosed();
     void otherEndClosingReportsLossOnce();
+    void telnetStreamReadsAnySplit_data();
+    void telnetStreamReadsAnySplit();
 
 private:
     StatusLog *log = nullptr;
@@ -87,6 +94,13 @@ void TestSerialLink::portTextNamesDevice_data()
     QTest::newRow("negative") << "-3" << "";
     QTest::newRow("too large") << "99999" << "";
     QTest::newRow("usb device") << "/dev/ttyUSB0" << "/dev/ttyUSB0";
+    // A network port is its URL, scheme and host in lower case, on every system.
+    QTest::newRow("raw network port") << "socket://127.0.0.1:4000" << "socket://127.0.0.1:4000";
+    QTest::newRow("RFC 2217 port in capitals") << " RFC2217://LocalHost:4001/ " << "rfc2217://localhost:4001";
+    QTest::newRow("IPv6 network port") << "socket://[::1]:4000" << "socket://[::1]:4000";
+    QTest::newRow("network port 0") << "socket://127.0.0.1:0" << "";
+    QTest::newRow("network port past 65535") << "rfc2217://127.0.0.1:65536" << "";
+    QTest::newRow("network port with a user") << "socket://me@127.0.0.1:4000" << "";
 #if defined(Q_OS_WIN)
     QTest::newRow("COM name") << "COM12" << "COM12";
 #else
@@ -226,31 +240,75 @@ void TestSerialLink::portThatCannotBeOpenedLogsOneLine_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("named");
-    QTest::newRow("missing device") << "/dev/orvant-no-such-port" << "/dev/orvant-no-such-port";
+    // The reason after the port; any when empty. On loopback: REFUSED is a port nobody
+    // listens on, SILENT one that accepts and never answers, TELNET ser2net's telnet
+    // without COM-port control.
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing device") << "/dev/orvant-no-such-port" << "/dev/orvant-no-such-port" << "";
 #if !defined(Q_OS_WIN)
-    QTest::newRow("number of a missing device") << "32000" << "32000 (/dev/ttyS31999)";
+    QTest::newRow("number of a missing device") << "32000" << "32000 (/dev/ttyS31999)" << "";
 #endif
-    QTest::newRow("empty") << "" << "\"\"";
-    QTest::newRow("zero") << "0" << "\"0\"";
-    QTest::newRow("negative") << "-2" << "\"-2\"";
+    QTest::newRow("empty") << "" << "\"\"" << "it names no port";
+    QTest::newRow("zero") << "0" << "\"0\"" << "it names no port";
+    QTest::newRow("negative") << "-2" << "\"-2\"" << "it names no port";
+    QTest::newRow("network port without a port number")
+        << "socket://127.0.0.1" << "\"socket://127.0.0.1\"" << "it names no port";
+    QTest::newRow("network port with a path")
+        << "rfc2217://127.0.0.1:4000/x" << "\"rfc2217://127.0.0.1:4000/x\"" << "it names no port";
+    // A name longer than 255 characters is not found without asking any name server.
+    const QString host = QString(63, 'a') + "." + QString(63, 'b') + "." + QString(63, 'c') + "."
+                       + QString(63, 'd') + ".invalid";
+    QTest::newRow("host not found")
+        << "socket://" + host + ":4000" << "socket://" + host + ":4000" << "host " + host + " not found";
+    QTest::newRow("connection refused")
+        << "socket://127.0.0.1:REFUSED" << "socket://127.0.0.1:REFUSED"
+        << "the connection was refused (no server listens on port REFUSED)";
+    QTest::newRow("no answer in time")
+        << "rfc2217://127.0.0.1:SILENT" << "rfc2217://127.0.0.1:SILENT"
+        << "no answer from the server within 5 seconds";
+    QTest::newRow("COM-port option refused")
+        << "RFC2217://127.0.0.1:TELNET" << "RFC2217://127.0.0.1:TELNET (rfc2217://127.0.0.1:TELNET)"
+        << "the server refuses the COM-port option (it does not set the line)";
 }
 
 void TestSerialLink::portThatCannotBeOpenedLogsOneLine()
 {
     QFETCH(QString, text);
     QFETCH(QString, named);
+    QFETCH(QString, reason);
+
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    quint16 refused = 0;
+    {
+        QTcpServer gone;
+        QVERIFY(gone.listen(QHostAddress::LocalHost));
+        refused = gone.serverPort();
+    }
+    Ser2Net server;
+    if (text.contains("TELNET"))
+        QVERIFY(server.Start(pty->slavePath));
+    const auto placed = [&](QString text) {
+        return text.replace("REFUSED", QString::number(refused))
+                .replace("SILENT", QString::number(silent.serverPort()))
+                .replace("TELNET", QString::number(server.ports[Ser2Net::PlainTelnet]));
+    };
 
     log->LogLine("before");
-    QVERIFY(!link->OpenPort(text));
+    QVERIFY(!link->OpenPort(placed(text)));
     QVERIFY(!link->IsOpen());
 
     const QStringList lines = log->Text().split("\r\n");
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines.at(1), QString("before"));
-    const QString prefix = "---- Cannot open port " + named + ": ";
+    const QString prefix = "---- Cannot open port " + placed(named) + ": ";
     QVERIFY2(lines.at(2).startsWith(prefix), qPrintable(lines.at(2)));
     // The reason follows the port.
     QVERIFY2(lines.at(2).size() > prefix.size(), qPrintable(lines.at(2)));
+    if (!reason.isEmpty())
+        QCOMPARE(lines.at(2).mid(prefix.size()), placed(reason));
+    // Nothing reached the line.
+    QCOMPARE(pty->Read(1, 100), QByteArray());
 }
 
 void TestSerialLink::portHeldByAnotherLinkLogsOneLine()
@@ -268,6 +326,34 @@ void TestSerialLink::portHeldByAnotherLinkLogsOneLine()
     QSignalSpy received(link, &SerialLink::Received);
     QVERIFY(pty->Write("z"));
     QTRY_COMPARE(Joined(received), QByteArray("z"));
+}
+
+// A second node of a device (mknod, a container's device node) is the same device: one
+// key for the duplicate check, one claim. The kernel opens a pseudo-terminal through its
+// own node only, so the claim is tried on a second node of /dev/null.
+void TestSerialLink::secondNodeOfADeviceIsTheSameDevice()
+{
+    QTemporaryDir dir;
+    const QString node = dir.filePath("node");
+    const QString nullNode = dir.filePath("null");
+    if (!MakeSecondNode(pty->slavePath, node) || !MakeSecondNode("/dev/null", nullNode))
+        QSKIP("device nodes cannot be made here (not root)");
+    QCOMPARE(SerialLink::SameDeviceKey(node), SerialLink::SameDeviceKey(pty->slavePath));
+    Pty another;
+    QVERIFY(another.Open());
+    QVERIFY(SerialLink::SameDeviceKey(another.slavePath) != SerialLink::SameDeviceKey(pty->slavePath));
+
+    QFile first("/dev/null");
+    QFile second(nullNode);
+    QVERIFY(first.open(QIODevice::ReadWrite) && second.open(QIODevice::ReadWrite));
+    qintptr firstClaim = -1;
+    qintptr secondClaim = -1;
+    QVERIFY(ClaimDevice(first.handle(), &firstClaim));
+    QVERIFY(!ClaimDevice(second.handle(), &secondClaim));
+    ReleaseDevice(firstClaim);
+    first.close();
+    QVERIFY(ClaimDevice(second.handle(), &secondClaim));
+    ReleaseDevice(secondClaim);
 }
 
 void TestSerialLink::failedChangeLeavesPortClosed()
@@ -313,6 +399,53 @@ void TestSerialLink::otherEndClosingReportsLossOnce()
     QCOMPARE(log->Text(), QString());
     // Sending to a lost port does nothing.
     link->SendByte(0x0D);
+}
+
+void TestSerialLink::telnetStreamReadsAnySplit_data()
+{
+    // What the server sends after the client's greeting (hex), the line's bytes among it,
+    // what the client answers, and the state of the COM-port control afterwards.
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("replies");
+    QTest::addColumn<QString>("comPort");
+    QTest::newRow("doubled 0xFF is one byte") << QByteArray("41ffff42ffff") << QByteArray("41ff42ff")
+                                               << QByteArray() << "pending";
+    // The server agrees to what was asked: nothing to answer, no loop.
+    QTest::newRow("agreement and line settings among data")
+        << QByteArray("fffd2cfffb00fffd00fffb0378fffa2c6500009600fff0fffa2c6608fff0fffa2c6701fff0"
+                      "fffa2c6801fff0fffa2c690bfff079fffa2c6901fff0")
+        << QByteArray("7879") << QByteArray() << "set";
+    QTest::newRow("COM-port option refused") << QByteArray("fffe2c") << QByteArray() << QByteArray() << "refused";
+    QTest::newRow("another speed") << QByteArray("fffd2cfffa2c6500002580fff0") << QByteArray() << QByteArray()
+                                   << "line refused";
+    // Echo by the server would double every echo the download compares.
+    QTest::newRow("server offers to echo") << QByteArray("fffb01fffd18") << QByteArray()
+                                           << QByteArray("fffe01fffc18") << "pending";
+}
+
+void TestSerialLink::telnetStreamReadsAnySplit()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, replies);
+    QFETCH(QString, comPort);
+    const QByteArray bytes = QByteArray::fromHex(stream);
+    // Whole, and one byte an arrival: an 0xFF echo can end one TCP segment.
+    for (const int piece : {int(bytes.size()), 1}) {
+        TelnetStream telnet;
+        telnet.Greeting();
+        QByteArray got;
+        for (int at = 0; at < bytes.size(); at += piece)
+            got += telnet.Take(bytes.mid(at, piece));
+        QCOMPARE(got.toHex(), data);
+        QCOMPARE(telnet.TakeReplies().toHex(), replies);
+        const QString state = telnet.ComPortRefused() ? "refused"
+                            : telnet.LineRefused()    ? "line refused"
+                            : telnet.LineSet()        ? "set"
+                                                      : "pending";
+        QCOMPARE(state, comPort);
+    }
 }
 
 QTEST_MAIN(TestSerialLink)

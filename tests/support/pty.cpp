@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -67,6 +68,13 @@ QByteArray Pty::Read(int count, int timeoutMs) const
 void LetBytesSettle()
 {
     QThread::msleep(50);
+}
+
+bool MakeSecondNode(const QString &device, const QString &node)
+{
+    struct stat status{};
+    return ::stat(QFile::encodeName(device).constData(), &status) == 0
+        && ::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0600, status.st_rdev) == 0;
 }
 
 bool HostLine::Open(const QString &device)

@@ -31,6 +31,10 @@ struct Pty
 // Lets the bytes written to a master side pass the terminal layer before anyone looks.
 void LetBytesSettle();
 
+// Makes node a second device node of the device that device names (mknod with its device
+// number), as a container's device node is; false where that is not allowed (not root).
+bool MakeSecondNode(const QString &device, const QString &node);
+
 // The host end of a line that a device name gives (targetsim's pseudo-terminal), in raw
 // mode, for tests that play the host byte by byte.
 struct HostLine
