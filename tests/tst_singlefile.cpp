@@ -14,6 +14,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -390,17 +391,30 @@ private slots:
         const QString code = app + "/sample.hex";
 
         // A target that never answers: the lock wait gives up and the controls come back.
+        // A second press waits again, and the log box shows that wait as it grows: the
+        // box is painted several times a second, not left with the first wait's end.
         {
             TargetSimProcess target;
-            QVERIFY(target.Start({"--no-lock", "--timeout", "10"}));
+            QVERIFY(target.Start({"--no-lock", "--timeout", "20"}));
             WriteSettings(code, target.device);
             auto form = Start();
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form.get()));
             form->Program->click();
             QVERIFY(form->Log().Text().endsWith(CRLF + CRLF + CRLF
                                                 + "Baud Did not Match. Exiting..."));
             QVERIFY(form->Program->isEnabled());
             QVERIFY(form->LoadProgram->isEnabled());
             QVERIFY(form->Combopuerto->isEnabled());
+
+            PaintCounter box(form->txtInfo->viewport());
+            QElapsedTimer wait;
+            wait.start();
+            form->Program->click();
+            QVERIFY(form->Log().Text().endsWith("Baud Did not Match. Exiting..."));
+            const int least = int(wait.elapsed() / 250);
+            QVERIFY2(box.paints >= least, qPrintable(QString("%1 paints in %2 ms")
+                                                         .arg(box.paints).arg(wait.elapsed())));
         }
 
         // A wrong echo stops the download; the controls stay disabled, the file box and

@@ -4,6 +4,7 @@
 #include "filedialog.h"
 #include "formparts.h"
 #include "logbox.h"
+#include "paintthrottle.h"
 #include "seriallink.h"
 #include "statuslog.h"
 
@@ -86,15 +87,9 @@ FormBase::FormBase(const QString &settingsPath, FileDialog *dialog, const QStrin
 
     connect(download.get(), &Download::Progress, this, &FormBase::ShowProgress);
     connect(download.get(), &Download::Ended, this, &FormBase::ShowEnd);
-    barTimer = new QTimer(this);
-    barTimer->setSingleShot(true);
-    barTimer->setInterval(BarPaintMs);
-    connect(barTimer, &QTimer::timeout, this, [this] {
-        if (!barPending || !download->Running())
-            return;
-        barPending = false;
-        PaintProgress();
-        barTimer->start();
+    barPaint = new PaintThrottle(this, BarPaintMs, [this] {
+        if (download->Running())
+            PaintProgress();
     });
     connect(Program, &QToolButton::clicked, this, &FormBase::StartProgramming);
     // Picking an entry from the list moves to that port at once; typed text is opened by
@@ -261,14 +256,12 @@ void FormBase::ShowProgress(int echoed, int total)
     barTotal = total;
     // The moments before the transfer are shown at once; the transfer at most ten times a
     // second, the latest step at the latest a tenth of a second after it.
-    if (echoed > 0 && barTimer->isActive()) {
-        barPending = true;
+    if (echoed > 0) {
+        barPaint->Changed();
         return;
     }
-    barPending = false;
+    barPaint->Cancel();
     PaintProgress();
-    if (echoed > 0)
-        barTimer->start();
 }
 
 void FormBase::PaintProgress()
@@ -295,8 +288,7 @@ void FormBase::PaintProgress()
 
 void FormBase::ShowEnd(Download::Outcome how)
 {
-    barTimer->stop();
-    barPending = false;
+    barPaint->Cancel();
     const qint64 total = image->ImageLength();
     // The byte under way when the download ended, as the log's failure lines count it.
     const qint64 at = qBound<qint64>(0, qint64(image->ImagePos), total);

@@ -16,6 +16,7 @@
 
 class FileDialog;
 class LogBox;
+class PaintThrottle;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -134,12 +135,11 @@ private:
     // Why the settings file could not be read at start; while set, it is never replaced.
     QString unreadSettings;
     bool unsavedReported = false;
-    // The last progress the download reported; while barTimer runs, the bar has been
-    // painted less than a tenth of a second ago, and barPending says there is more to show.
+    // The last progress the download reported, painted on the bar at most ten times a
+    // second during the transfer.
     int barEchoed = 0;
     int barTotal = 0;
-    QTimer *barTimer = nullptr;
-    bool barPending = false;
+    PaintThrottle *barPaint = nullptr;
     // From the press of Program, for the time a finished download took.
     QElapsedTimer downloadClock;
 

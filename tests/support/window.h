@@ -6,6 +6,7 @@
 #include "formbase.h"
 
 #include <QColor>
+#include <QEvent>
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
@@ -111,3 +112,19 @@ inline QString BarHue(QProgressBar *bar)
         return QStringLiteral("amber");
     return QStringLiteral("plain");
 }
+
+// Counts the paints a widget receives, as they reach the screen.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
