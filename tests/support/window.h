@@ -5,6 +5,7 @@
 #include "files.h"
 #include "formbase.h"
 
+#include <QAccessible>
 #include <QColor>
 #include <QEvent>
 #include <QComboBox>
@@ -16,6 +17,7 @@
 #include <QRect>
 #include <QStringList>
 #include <QTest>
+#include <QToolButton>
 #include <QWidget>
 
 #include <initializer_list>
@@ -87,6 +89,33 @@ inline void CheckSharedPlaces(FormBase *form)
     };
     for (int i = 0; i < places.size(); ++i)
         CheckPlaces(form, {{members[i], places[i].first, places[i].second}});
+}
+
+// A screen reader hears each control by its name: the shared ones and these. The bar's
+// accessible name carries the bar's words.
+inline void CheckAccessibleNames(FormBase *form,
+                                 std::initializer_list<std::pair<QWidget *, const char *>> own)
+{
+    QList<std::pair<QWidget *, QString>> names;
+    names << std::pair<QWidget *, QString>(form->fileText, "File To be Programmed")
+          << std::pair<QWidget *, QString>(form->Combopuerto, "CommPort")
+          << std::pair<QWidget *, QString>(form->txtInfo, "Program Status")
+          << std::pair<QWidget *, QString>(form->Program, "Program")
+          << std::pair<QWidget *, QString>(form->DownloadProgress,
+                                           form->DownloadProgress->toolTip());
+    for (const auto &[widget, name] : own)
+        names.append({widget, QString::fromLatin1(name)});
+    for (const auto &[widget, name] : names) {
+        QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(control);
+        // An editable box's name is its text on some systems; its label names it there.
+        QString heard = control->text(QAccessible::Name);
+        const auto labels = control->relations(QAccessible::Label);
+        if (heard != name && !labels.isEmpty())
+            heard = labels.first().first->text(QAccessible::Name);
+        QCOMPARE(heard, name);
+    }
+    QVERIFY(!form->DownloadProgress->toolTip().isEmpty());
 }
 
 // Picks a device from the port box's list, as the operator does with the mouse.
