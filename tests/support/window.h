@@ -116,6 +116,12 @@ inline void CheckAccessibleNames(FormBase *form,
         QCOMPARE(heard, name);
     }
     QVERIFY(!form->DownloadProgress->toolTip().isEmpty());
+    // The log box is read-only text to a screen reader, its text and selection readable.
+    QAccessibleInterface *log = QAccessible::queryAccessibleInterface(form->txtInfo);
+    QVERIFY(log->state().readOnly);
+    QVERIFY(log->textInterface());
+    QCOMPARE(log->textInterface()->text(0, log->textInterface()->characterCount()),
+             form->txtInfo->toPlainText());
 }
 
 // Picks a device from the port box's list, as the operator does with the mouse.
