@@ -65,9 +65,10 @@ void Form1::CreateControls()
     SelZLB = makeOption(QStringLiteral("SelZLB"), QStringLiteral("ZLB"),
                         TwipsRect(4680, 360, 1455, 495));
 
-    // Keyboard focus order; the labels and the frame take no focus.
-    QWidget *order[] = {Program,   txtInfo,   SelectTROX, fileText, Combopuerto,
-                        SelectZLA, SelectZLB, SelTROX,    SelZLA,   SelZLB};
+    // Keyboard focus order, as the window reads: top to bottom, left to right. The labels
+    // and the frame take no focus.
+    QWidget *order[] = {fileText,  Combopuerto, txtInfo, SelectTROX, SelectZLA,
+                        SelectZLB, Program,     SelTROX, SelZLA,     SelZLB};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }

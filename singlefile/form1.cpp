@@ -22,11 +22,12 @@ Form1::Form1(const QString &settings, FileDialog *dialog, const QString &appPath
                                                QStringLiteral("Select   .HEX  File"),
                                                FormParts::FloppyPicture(),
                                                TwipsRect(120, 4560, 1815, 975));
-    // Keyboard focus order; the labels and the progress bar take no focus.
-    setTabOrder(Program, txtInfo);
-    setTabOrder(txtInfo, LoadProgram);
-    setTabOrder(LoadProgram, fileText);
+    // Keyboard focus order, as the window reads: top to bottom, left to right. The labels
+    // and the progress bar take no focus.
     setTabOrder(fileText, Combopuerto);
+    setTabOrder(Combopuerto, txtInfo);
+    setTabOrder(txtInfo, LoadProgram);
+    setTabOrder(LoadProgram, Program);
 
     connect(LoadProgram, &QToolButton::clicked, this, &Form1::ChooseFile);
     FormLoad();

@@ -158,10 +158,10 @@ private slots:
         QCOMPARE(form->DownloadProgress->geometry(), QRect(120, 104, 473, 21));
         QCOMPARE(form->DownloadProgress->value(), 0);
 
-        // Focus order by the Tab column.
-        QWidget *order[] = {form->Program,   form->txtInfo,   form->SelectTROX,
-                            form->fileText,  form->Combopuerto, form->SelectZLA,
-                            form->SelectZLB, form->SelTROX,   form->SelZLA, form->SelZLB};
+        // Focus order as the window reads.
+        QWidget *order[] = {form->fileText,  form->Combopuerto, form->txtInfo,
+                            form->SelectTROX, form->SelectZLA,  form->SelectZLB,
+                            form->Program,   form->SelTROX,     form->SelZLA, form->SelZLB};
         for (size_t i = 1; i < std::size(order); ++i) {
             QWidget *next = order[i - 1]->nextInFocusChain();
             // Parts of composite controls (the port box's edit field) and widgets that take
@@ -171,6 +171,14 @@ private slots:
                 next = next->nextInFocusChain();
             QCOMPARE(next ? next->objectName() : QString(), order[i]->objectName());
         }
+
+        CheckAccessibleNames(form.get(), {{form->SelectTROX, "Select TROX  .HEX  File"},
+                                          {form->SelectZLA, "Select ZLA  .HEX  File"},
+                                          {form->SelectZLB, "Select ZLB  .HEX  File"},
+                                          {form->SelectEquipo, "Drive Type"},
+                                          {form->SelTROX, "TROX"},
+                                          {form->SelZLA, "ZLA"},
+                                          {form->SelZLB, "ZLB"}});
     }
 
     void firstStartCreatesFile()
@@ -416,9 +424,13 @@ private slots:
         int barChanges = 0;
         connect(form->DownloadProgress, &QProgressBar::valueChanged, form.get(),
                 [&] { ++barChanges; });
+        // Enter on the focused Program button starts the download.
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        form->Program->setFocus();
         QElapsedTimer took;
         took.start();
-        form->Program->click();
+        QTest::keyClick(form->Program, Qt::Key_Return);
         QVERIFY(!seen.isEmpty());
         QVERIFY(WaitUntil([&] { return !form->Downloader().Running(); }));
         const double seconds = took.elapsed() / 1000.0;
@@ -480,6 +492,11 @@ private slots:
         Start();
         form->Program->click();
         QVERIFY(WaitUntil([&] { return form->DownloadProgress->value() >= 300; }));
+        // The bar's words during the transfer reach a screen reader too.
+        QVERIFY(form->DownloadProgress->text().contains(" of "));
+        QCOMPARE(QAccessible::queryAccessibleInterface(form->DownloadProgress)
+                     ->text(QAccessible::Name),
+                 form->DownloadProgress->text());
 
         // A drive-type option cannot switch the file or the stored type mid-transfer.
         QCOMPARE(Options(false), (QList<bool>{false, false, false}));
@@ -529,8 +546,9 @@ private slots:
                                        << "close"
                                        << "^Ready$" << "^Stopped at byte 301 of %total$"
                                        << "amber";
-        QTest::newRow("support file missing")
-            << QStringList{} << "no support file" << "^Support file missing: era24_x1\\.hex in %app$"
+        QTest::newRow("support files missing")
+            << QStringList{} << "no support file"
+            << "^Support files missing: krnl24xx\\.hex, clr24_x1\\.hex, era24_x1\\.hex in %app$"
             << notBuilt << "red";
         QTest::newRow("code file missing") << QStringList{} << "no code file"
                                            << "^Code file missing: %code$" << notBuilt << "red";
@@ -555,8 +573,7 @@ private slots:
             // Long enough that the bar cannot show it whole.
             app = dir->filePath("without-era-" + QString(60, 'x'));
             QVERIFY(QDir().mkpath(app));
-            for (const char *name : {"krnl24xx.hex", "clr24_x1.hex", "prg24_x1.hex"})
-                QVERIFY(QFile::copy(samples + "/" + name, app + "/" + name));
+            QVERIFY(QFile::copy(samples + "/prg24_x1.hex", app + "/prg24_x1.hex"));
         } else if (setup == "no code file") {
             code = dir->filePath("gone.hex");
         } else if (setup == "no port") {
@@ -578,6 +595,11 @@ private slots:
         QVERIFY2(form->DownloadProgress->fontMetrics().horizontalAdvance(form->DownloadProgress->text())
                      < form->DownloadProgress->width(),
                  qPrintable(form->DownloadProgress->text()));
+        // Cut to fit, the bar keeps the file names whole and cuts the folder.
+        if (setup == "no support file")
+            QVERIFY2(form->DownloadProgress->text().startsWith(
+                         "Support files missing: krnl24xx.hex, clr24_x1.hex, era24_x1.hex in "),
+                     qPrintable(form->DownloadProgress->text()));
         QCOMPARE(BarHue(form->DownloadProgress), QString("plain"));
         // The log keeps its own lines only.
         QCOMPARE(Log(), TwoLines(code, code));
@@ -593,6 +615,10 @@ private slots:
                  qPrintable(form->DownloadProgress->text()));
         QVERIFY(!form->DownloadProgress->text().contains(" left"));
         QCOMPARE(BarHue(form->DownloadProgress), colour);
+        // A screen reader hears the bar's words, whole.
+        QCOMPARE(QAccessible::queryAccessibleInterface(form->DownloadProgress)
+                     ->text(QAccessible::Name),
+                 form->DownloadProgress->toolTip());
     }
 
     // A settings file that could not be read at start may hold the technician's files and
@@ -613,17 +639,23 @@ private slots:
         Start(odd);
         QCOMPARE(Log(), CRLF + "---- Cannot read the settings file " + odd + ": " + reason);
 
-        dialog.answers = {QString("/t/chosen.hex")};
+        dialog.answers = {QString("/t/chosen.hex"), QString("/t/zla.hex")};
         form->SelectTROX->click();
-        form->Combopuerto->setEditText("4");
-        QCOMPARE(form->FileToProgram, QString("/t/chosen.hex"));
-        QVERIFY(form->Program->isEnabled());
-        form->close();
-        QCOMPARE(FileIdentity(odd), before);
         QCOMPARE(Log(), TwoLines("/t/chosen.hex", "/t/chosen.hex") + CRLF
                             + "---- Settings not saved: the settings file " + odd
                             + " could not be read at start (" + reason
                             + "), so it is left as it is");
+        // The next choice clears that line; the bar keeps saying it for the whole run.
+        form->SelectZLA->click();
+        form->Combopuerto->setEditText("4");
+        QCOMPARE(form->FileToProgram, QString("/t/zla.hex"));
+        QVERIFY(form->Program->isEnabled());
+        QVERIFY2(form->DownloadProgress->toolTip().endsWith(
+                     " · settings will not be saved: the file could not be read"),
+                 qPrintable(form->DownloadProgress->toolTip()));
+        form->close();
+        QCOMPARE(FileIdentity(odd), before);
+        QCOMPARE(Log(), TwoLines("/t/zla.hex", "/t/zla.hex"));
     }
 };
 

@@ -14,6 +14,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -94,18 +95,21 @@ private slots:
         QCOMPARE(ListEntries(form->Combopuerto).mid(0, 8),
                  QStringList({"1", "2", "3", "4", "5", "6", "7", "8"}));
 
-        // Tab order: Program, txtInfo, LoadProgram, fileText, Combopuerto.
-        const QList<QWidget *> wanted{form->Program, form->txtInfo, form->LoadProgram,
-                                      form->fileText, form->Combopuerto};
+        // Tab order as the window reads: fileText, Combopuerto, txtInfo, LoadProgram,
+        // Program.
+        const QList<QWidget *> wanted{form->fileText, form->Combopuerto, form->txtInfo,
+                                      form->LoadProgram, form->Program};
         QList<QWidget *> chain;
-        QWidget *w = form->Program;
+        QWidget *w = form->fileText;
         do {
             if (wanted.contains(w) && !chain.contains(w))
                 chain << w;
             w = w->nextInFocusChain();
-        } while (w != form->Program && chain.size() < wanted.size());
+        } while (w != form->fileText && chain.size() < wanted.size());
         QCOMPARE(chain, wanted);
         QCOMPARE(form->DownloadProgress->focusPolicy(), Qt::NoFocus);
+
+        CheckAccessibleNames(form.get(), {{form->LoadProgram, "Select   .HEX  File"}});
     }
 
     // A first start creates the settings file (folder quoted, port bare) and shows
@@ -328,6 +332,9 @@ private slots:
             const QString device = form->MSComm1().DeviceName();
             form->Combopuerto->setEditText(QStringLiteral("/dev/ttyUSB7"));
             QCOMPARE(form->MSComm1().DeviceName(), device);
+            // The bar names the port the box shows, and how to open it.
+            QCOMPARE(form->DownloadProgress->toolTip(),
+                     QString("Port not open: /dev/ttyUSB7 · press Enter to open it"));
             form->close();
         }
         QCOMPARE(ReadFile(settings),
@@ -390,17 +397,30 @@ private slots:
         const QString code = app + "/sample.hex";
 
         // A target that never answers: the lock wait gives up and the controls come back.
+        // A second press waits again, and the log box shows that wait as it grows: the
+        // box is painted several times a second, not left with the first wait's end.
         {
             TargetSimProcess target;
-            QVERIFY(target.Start({"--no-lock", "--timeout", "10"}));
+            QVERIFY(target.Start({"--no-lock", "--timeout", "20"}));
             WriteSettings(code, target.device);
             auto form = Start();
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form.get()));
             form->Program->click();
             QVERIFY(form->Log().Text().endsWith(CRLF + CRLF + CRLF
                                                 + "Baud Did not Match. Exiting..."));
             QVERIFY(form->Program->isEnabled());
             QVERIFY(form->LoadProgram->isEnabled());
             QVERIFY(form->Combopuerto->isEnabled());
+
+            PaintCounter box(form->txtInfo->viewport());
+            QElapsedTimer wait;
+            wait.start();
+            form->Program->click();
+            QVERIFY(form->Log().Text().endsWith("Baud Did not Match. Exiting..."));
+            const int least = int(wait.elapsed() / 250);
+            QVERIFY2(box.paints >= least, qPrintable(QString("%1 paints in %2 ms")
+                                                         .arg(box.paints).arg(wait.elapsed())));
         }
 
         // A wrong echo stops the download; the controls stay disabled, the file box and
@@ -526,6 +546,36 @@ private slots:
         QVERIFY(log.count('=') < 31);
         QVERIFY(form->Program->isEnabled());
         QVERIFY(!form->Downloader().Running());
+    }
+
+    // An open port whose device goes away while no download runs is shown as lost, and
+    // opened again when its name leads to a device again; the log says nothing of it.
+    void portWatchedWhileIdle()
+    {
+        TargetSimProcess target;
+        QVERIFY(target.Start({"--timeout", "30"}));
+        const QString link = dir->filePath("adapter");
+        QVERIFY(QFile::link(target.device, link));
+        WriteSettings(app + "/sample.hex", link);
+        auto form = Start();
+        QCOMPARE(form->DownloadProgress->toolTip(), QString("Ready"));
+        const QString log = form->Log().Text();
+
+        QVERIFY(QFile::remove(link));
+        QTRY_COMPARE_WITH_TIMEOUT(form->DownloadProgress->toolTip(),
+                                  "Port lost: " + link + " · plug the adapter in again", 3000);
+        QVERIFY(!form->MSComm1().IsOpen());
+        QVERIFY(QFile::link(target.device, link));
+        QTRY_COMPARE_WITH_TIMEOUT(form->DownloadProgress->toolTip(), QString("Ready"), 3000);
+        QVERIFY(form->MSComm1().IsOpen());
+        QCOMPARE(form->MSComm1().DeviceName(), target.device);
+
+        // The other end hangs up: the line is closed at once, and shown as lost.
+        target.process.kill();
+        QTRY_COMPARE_WITH_TIMEOUT(form->DownloadProgress->toolTip(),
+                                  "Port lost: " + link + " · plug the adapter in again", 3000);
+        QVERIFY(!form->MSComm1().IsOpen());
+        QCOMPARE(form->Log().Text(), log);
     }
 
     // The settings file is written only when its bytes change: a second window that
@@ -659,7 +709,10 @@ private slots:
         form->show();
         QVERIFY(form->MSComm1().IsOpen());
         QVERIFY(form->Program->isEnabled());
-        form->Program->click();
+        // The keypad's Enter on the focused Program button starts the download.
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        form->Program->setFocus();
+        QTest::keyClick(form->Program, Qt::Key_Enter, Qt::KeypadModifier);
         QVERIFY(!form->Program->isEnabled());
         QVERIFY(!form->LoadProgram->isEnabled());
         QVERIFY(!form->Combopuerto->isEnabled());

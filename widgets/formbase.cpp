@@ -4,14 +4,17 @@
 #include "filedialog.h"
 #include "formparts.h"
 #include "logbox.h"
+#include "paintthrottle.h"
 #include "seriallink.h"
 #include "statuslog.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QLineEdit>
@@ -19,6 +22,8 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 using FormParts::TwipsRect;
 
@@ -40,6 +45,9 @@ bool CanHoldPort(const QString &port)
 // At most this often the bar is painted during a transfer: painting it at every step of
 // the image would slow the lock-step exchange down.
 constexpr int BarPaintMs = 100;
+
+// How often the open port's device is looked for while no download runs.
+constexpr int PortWatchMs = 500;
 
 QString Bytes(qint64 count)
 {
@@ -79,32 +87,45 @@ FormBase::FormBase(const QString &settingsPath, FileDialog *dialog, const QStrin
     DownloadProgress = FormParts::MakeProgressBar(this, QStringLiteral("DownloadProgress"),
                                                   TwipsRect(1800, 1560, 7095, 315));
 
+    // A screen reader names each box after the label above it.
+    const std::pair<QLabel *, QWidget *> named[] = {
+        {Label2, fileText}, {ComPort, Combopuerto}, {Label1, txtInfo}};
+    for (const auto &[label, control] : named) {
+        label->setBuddy(control);
+        control->setAccessibleName(label->text());
+    }
+
     box = std::make_unique<LogBox>(txtInfo);
     log->SetSink(box.get());
     link = std::make_unique<SerialLink>(*log);
+    // Connected before the download's own handler: a loss that ends a download is the
+    // download's to show, and this one sees it still running.
+    connect(link.get(), &SerialLink::PortLost, this, [this] {
+        if (!download->Running() && !openedPort.contains(QLatin1String("://")))
+            PortGone();
+    });
     download = std::make_unique<Download>(*image, *log, *link, *this);
 
     connect(download.get(), &Download::Progress, this, &FormBase::ShowProgress);
     connect(download.get(), &Download::Ended, this, &FormBase::ShowEnd);
-    barTimer = new QTimer(this);
-    barTimer->setSingleShot(true);
-    barTimer->setInterval(BarPaintMs);
-    connect(barTimer, &QTimer::timeout, this, [this] {
-        if (!barPending || !download->Running())
+    barPaint = new PaintThrottle(this, BarPaintMs, [this] {
+        if (!download->Running())
             return;
-        barPending = false;
         PaintProgress();
-        barTimer->start();
+        AnnounceBar(DownloadProgress->text());
     });
     connect(Program, &QToolButton::clicked, this, &FormBase::StartProgramming);
     // Picking an entry from the list moves to that port at once; typed text is opened by
     // Enter, or by Program before it sends.
-    const auto changePort = [this] {
-        link->ChangePort(Combopuerto->currentText());
-        ShowReadiness();
-    };
+    const auto changePort = [this] { OpenShownPort(true); };
     connect(Combopuerto, qOverload<int>(&QComboBox::activated), this, changePort);
     connect(Combopuerto->lineEdit(), &QLineEdit::returnPressed, this, changePort);
+    // The idle bar follows the box as the technician types.
+    connect(Combopuerto, &QComboBox::editTextChanged, this, &FormBase::ShowReadiness);
+    auto *watch = new QTimer(this);
+    watch->setInterval(PortWatchMs);
+    connect(watch, &QTimer::timeout, this, &FormBase::WatchPort);
+    watch->start();
 }
 
 FormBase::~FormBase()
@@ -117,7 +138,7 @@ void FormBase::FormLoad()
 {
     link->ConfigurePort();
     LoadSettings();
-    link->OpenPort(Combopuerto->currentText());
+    OpenShownPort(false);
     AppPath = programFolder;
     ShowReadiness();
 }
@@ -212,16 +233,31 @@ void FormBase::EnableDownloadControls(bool enabled)
     Combopuerto->setEnabled(enabled);
 }
 
+void FormBase::OpenShownPort(bool change)
+{
+    openedPort = Combopuerto->currentText();
+    portLost = false;
+    if (change)
+        link->ChangePort(openedPort);
+    else
+        link->OpenPort(openedPort);
+    ShowReadiness();
+}
+
 void FormBase::StartProgramming()
 {
     // A click let through while the lock wait runs events starts nothing.
     if (download->InLockWait())
         return;
+    // The download opens the port the box shows.
+    openedPort = Combopuerto->currentText();
+    portLost = false;
+    downloadShown = true;
     downloadClock.start();
     download->StartDownload(AppPath, FileToProgram, Combopuerto->currentText());
 }
 
-QString FormBase::Readiness() const
+FormBase::BarWords FormBase::Readiness() const
 {
     const QDir folder(programFolder);
     QStringList missing;
@@ -230,29 +266,103 @@ QString FormBase::Readiness() const
             missing << QLatin1String(name);
     }
     if (!missing.isEmpty())
-        return QStringLiteral("Support file%1 missing: %2 in %3")
-            .arg(missing.size() > 1 ? QStringLiteral("s") : QString(),
-                 missing.join(QStringLiteral(", ")), QDir::toNativeSeparators(programFolder));
+        return {QStringLiteral("Support file%1 missing: %2 in ")
+                    .arg(missing.size() > 1 ? QStringLiteral("s") : QString(),
+                         missing.join(QStringLiteral(", "))),
+                QDir::toNativeSeparators(programFolder), QString()};
     if (FileToProgram.isEmpty() || !Program->isEnabled())
-        return QStringLiteral("Choose a code file");
+        return {QStringLiteral("Choose a code file"), {}, {}};
     const QFileInfo code(FileToProgram);
-    if (!code.exists())
-        return QStringLiteral("Code file missing: ") + FileToProgram;
-    if (!code.isFile())
-        return QStringLiteral("Not a code file: ") + FileToProgram;
+    if (!code.exists() || !code.isFile()) {
+        // The folder may be cut, the file's name stays whole.
+        const int name = int(qMax(FileToProgram.lastIndexOf(QLatin1Char('/')),
+                                  FileToProgram.lastIndexOf(QLatin1Char('\\')))) + 1;
+        return {code.exists() ? QStringLiteral("Not a code file: ")
+                              : QStringLiteral("Code file missing: "),
+                FileToProgram.left(name), FileToProgram.mid(name)};
+    }
+    const QString shown = Combopuerto->currentText();
+    if (shown != openedPort)
+        return {QStringLiteral("Port not open: "), shown, Dot + QStringLiteral("press Enter to open it")};
+    if (portLost)
+        return {QStringLiteral("Port lost: "), shown, Dot + QStringLiteral("plug the adapter in again")};
     if (!link->IsOpen())
-        return QStringLiteral("Port not open: ") + Combopuerto->currentText();
-    return QStringLiteral("Ready");
+        return {QStringLiteral("Port not open: "), shown, QString()};
+    return {QStringLiteral("Ready"), {}, {}};
 }
 
 void FormBase::ShowReadiness()
 {
     if (download->Running())
         return;
+    downloadShown = false;
     SetBarLook(BarLook::Plain);
     DownloadProgress->setRange(0, 1);
     DownloadProgress->setValue(0);
-    SetBarText(Readiness());
+    BarWords words = Readiness();
+    // This run's choices will be lost at close: said for as long as the window is open,
+    // not only in the one log line that the next choice clears.
+    if (!unreadSettings.isEmpty())
+        words.after += Dot + QStringLiteral("settings will not be saved: the file could not be read");
+    SetBarText(words);
+}
+
+namespace {
+
+// Whether a device is there: a device file, or a port the system reports (Windows ports
+// are no files).
+bool DevicePresent(const QString &device)
+{
+    if (device.isEmpty())
+        return false;
+    if (QFileInfo::exists(device))
+        return true;
+    const QList<SerialLink::PortInfo> ports = SerialLink::SystemPorts();
+    return std::any_of(ports.cbegin(), ports.cend(),
+                       [&](const SerialLink::PortInfo &port) { return port.device == device; });
+}
+
+} // namespace
+
+void FormBase::WatchPort()
+{
+    // Network ports have no device to watch; a download watches its own line; a closed
+    // window opens nothing.
+    if (unloaded || download->Running() || openedPort.contains(QLatin1String("://")))
+        return;
+    if (link->IsOpen()) {
+        const QString device = SerialLink::DeviceForPortText(openedPort);
+        if (device == link->DeviceName() && DevicePresent(device))
+            return;
+        PortGone();
+        return;
+    }
+    if (!portLost)
+        return;
+    const QString device = SerialLink::DeviceForPortText(openedPort);
+    const bool there = DevicePresent(device);
+    if (!there || device != lostDevice)
+        portAway = true;
+    // A port that was closed on a line error while its device stayed is not opened again
+    // until the device has gone and come back: it would fail the same way.
+    if (!there || !portAway)
+        return;
+    portAway = false;
+    if (link->OpenPort(openedPort))
+        portLost = false;
+    if (!downloadShown)
+        ShowReadiness();
+}
+
+void FormBase::PortGone()
+{
+    lostDevice = link->DeviceName();
+    link->ClosePort();
+    portLost = true;
+    const QString device = SerialLink::DeviceForPortText(openedPort);
+    portAway = device != lostDevice || !DevicePresent(device);
+    if (!downloadShown)
+        ShowReadiness();
 }
 
 void FormBase::ShowProgress(int echoed, int total)
@@ -261,14 +371,13 @@ void FormBase::ShowProgress(int echoed, int total)
     barTotal = total;
     // The moments before the transfer are shown at once; the transfer at most ten times a
     // second, the latest step at the latest a tenth of a second after it.
-    if (echoed > 0 && barTimer->isActive()) {
-        barPending = true;
+    if (echoed > 0) {
+        barPaint->Changed();
         return;
     }
-    barPending = false;
+    barPaint->Cancel();
     PaintProgress();
-    if (echoed > 0)
-        barTimer->start();
+    AnnounceBar(DownloadProgress->text());
 }
 
 void FormBase::PaintProgress()
@@ -295,8 +404,7 @@ void FormBase::PaintProgress()
 
 void FormBase::ShowEnd(Download::Outcome how)
 {
-    barTimer->stop();
-    barPending = false;
+    barPaint->Cancel();
     const qint64 total = image->ImageLength();
     // The byte under way when the download ended, as the log's failure lines count it.
     const qint64 at = qBound<qint64>(0, qint64(image->ImagePos), total);
@@ -350,10 +458,36 @@ void FormBase::ShowEnd(Download::Outcome how)
 
 void FormBase::SetBarText(const QString &text)
 {
-    // A long folder or port name would run off both ends of the centred text.
-    const int room = DownloadProgress->width() - 2 * DownloadProgress->fontMetrics().averageCharWidth();
-    DownloadProgress->setFormat(DownloadProgress->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
-    DownloadProgress->setToolTip(text);
+    SetBarText(BarWords{text, {}, {}});
+}
+
+void FormBase::SetBarText(const BarWords &words)
+{
+    // A long folder or port name would run off both ends of the centred text: the piece
+    // that may be cut is cut in its middle; only when the rest alone does not fit is the
+    // whole text cut.
+    const QString whole = words.before + words.cut + words.after;
+    const QFontMetrics metrics = DownloadProgress->fontMetrics();
+    const int room = DownloadProgress->width() - 2 * metrics.averageCharWidth();
+    QString shown = whole;
+    if (metrics.horizontalAdvance(whole) > room) {
+        const int left = room - metrics.horizontalAdvance(words.before + words.after);
+        const QString cut = metrics.elidedText(words.cut, Qt::ElideMiddle, left);
+        shown = !cut.isEmpty() && left > metrics.horizontalAdvance(QStringLiteral("\u2026xx"))
+            ? words.before + cut + words.after
+            : metrics.elidedText(whole, Qt::ElideMiddle, room);
+    }
+    DownloadProgress->setFormat(shown);
+    DownloadProgress->setToolTip(whole);
+    AnnounceBar(whole);
+}
+
+void FormBase::AnnounceBar(const QString &words)
+{
+    // The accessible name changes with the words, so a screen reader hears each new
+    // state; the value interface carries the share done.
+    if (DownloadProgress->accessibleName() != words)
+        DownloadProgress->setAccessibleName(words);
 }
 
 void FormBase::SetBarLook(BarLook look)
@@ -386,6 +520,20 @@ void FormBase::SetBarLook(BarLook look)
         : QString();
     if (DownloadProgress->styleSheet() != sheet)
         DownloadProgress->setStyleSheet(sheet);
+}
+
+void FormBase::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto *button = qobject_cast<QAbstractButton *>(focusWidget());
+    // The button does not take Enter itself, so the key comes here. A held key presses
+    // once.
+    if (enter && button && button->isEnabled() && button->isVisible()) {
+        if (!event->isAutoRepeat())
+            button->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void FormBase::closeEvent(QCloseEvent *event)

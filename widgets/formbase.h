@@ -16,6 +16,8 @@
 
 class FileDialog;
 class LogBox;
+class PaintThrottle;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -106,14 +108,32 @@ protected:
     void ShowReadiness();
 
     void closeEvent(QCloseEvent *event) override;
+    // Enter and the keypad's Enter press the focused button, as Space does.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // A bar text in three pieces, of which only the middle one (a folder, a port name)
+    // may be cut to fit: file names and the words around them stay whole.
+    struct BarWords {
+        QString before;
+        QString cut;
+        QString after;
+    };
+
     void StartProgramming();
+    // Opens the port the box shows (at load, on a pick from the list, on Enter).
+    void OpenShownPort(bool change);
     // What the idle bar says: "Ready", or what a download would miss (a support file,
     // the code file, the port).
-    QString Readiness() const;
+    BarWords Readiness() const;
+    // While no download runs: a port whose device went away is closed and shown as lost;
+    // when the port's name leads to a device again, it is opened again.
+    void WatchPort();
+    void PortGone();
     void ShowProgress(int echoed, int total);
     void PaintProgress();
+    // Gives the bar's words to a screen reader, as the bar's accessible name.
+    void AnnounceBar(const QString &words);
     // Shows on the bar how the download ended, in words and colour.
     void ShowEnd(Download::Outcome how);
     // The bar in the style's own look (no colour), or in one of the end colours.
@@ -122,6 +142,7 @@ private:
     // Shows a text that may hold a path on the idle or ended bar: cut in the middle to fit,
     // whole in the bar's tooltip.
     void SetBarText(const QString &text);
+    void SetBarText(const BarWords &words);
 
     const QString settingsPath;
     const QString programFolder;
@@ -134,12 +155,22 @@ private:
     // Why the settings file could not be read at start; while set, it is never replaced.
     QString unreadSettings;
     bool unsavedReported = false;
-    // The last progress the download reported; while barTimer runs, the bar has been
-    // painted less than a tenth of a second ago, and barPending says there is more to show.
+    // The port text last opened (or tried); a different text in the box has been typed
+    // and not yet opened.
+    QString openedPort;
+    // The open port's device went away while no download ran: lostDevice is the device
+    // it was, portAway says its name has since led to no device or to another one.
+    bool portLost = false;
+    bool portAway = false;
+    QString lostDevice;
+    // The bar shows a download (under way or how it ended), which the port watch leaves
+    // in place until the technician's next choice.
+    bool downloadShown = false;
+    // The last progress the download reported, painted on the bar at most ten times a
+    // second during the transfer.
     int barEchoed = 0;
     int barTotal = 0;
-    QTimer *barTimer = nullptr;
-    bool barPending = false;
+    PaintThrottle *barPaint = nullptr;
     // From the press of Program, for the time a finished download took.
     QElapsedTimer downloadClock;
 

@@ -1,5 +1,7 @@
 #include "formparts.h"
 
+#include "logaccessible.h"
+
 #include <QAbstractItemView>
 #include <QSignalBlocker>
 #include <QFont>
@@ -178,7 +180,7 @@ QLineEdit *MakeFileText(QWidget *parent)
 
 QPlainTextEdit *MakeTxtInfo(QWidget *parent)
 {
-    auto *box = new QPlainTextEdit(parent);
+    auto *box = new LogText(parent);
     box->setObjectName(QStringLiteral("txtInfo"));
     box->setFont(LogFont());
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -1,32 +1,35 @@
 #include "logbox.h"
 
+#include "paintthrottle.h"
+
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTimer>
 
-LogBox::LogBox(QPlainTextEdit *txtInfo) : txtInfo(txtInfo), paintTimer(new QTimer(txtInfo))
+LogBox::LogBox(QPlainTextEdit *txtInfo) : txtInfo(txtInfo)
 {
-    paintTimer->setSingleShot(true);
-    paintTimer->setInterval(100);
-    QObject::connect(paintTimer, &QTimer::timeout, txtInfo, [this] {
-        if (!held)
-            return;
-        held = false;
-        this->txtInfo->setUpdatesEnabled(true);
-        paintTimer->start();
-    });
+    QPlainTextEdit *box = txtInfo;
+    // The held text is painted at once, not by a posted update: during the lock wait the
+    // next attempt's mark would hold the box again before the update came round.
+    throttle = new PaintThrottle(
+        txtInfo, 100,
+        [box] {
+            if (box->updatesEnabled())
+                return;
+            box->setUpdatesEnabled(true);
+            box->viewport()->repaint();
+        },
+        [box] { box->setUpdatesEnabled(false); });
 }
 
 LogBox::~LogBox()
 {
-    // The timer lives with the box; a box that outlives its sink paints again.
-    if (!paintTimer)
+    // The throttle lives with the box; a box that outlives its sink paints again.
+    if (!throttle)
         return;
-    if (held)
-        txtInfo->setUpdatesEnabled(true);
-    delete paintTimer;
+    txtInfo->setUpdatesEnabled(true);
+    delete throttle;
 }
 
 void LogBox::LogCleared()
@@ -72,10 +75,5 @@ void LogBox::LogAdded(const QString &text)
     QScrollBar *bar = txtInfo->verticalScrollBar();
     bar->setValue(bar->maximum());
 
-    if (!paintTimer->isActive()) {
-        paintTimer->start();
-    } else if (!held) {
-        held = true;
-        txtInfo->setUpdatesEnabled(false);
-    }
+    throttle->Changed();
 }

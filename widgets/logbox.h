@@ -3,8 +3,8 @@
 #include "statuslog.h"
 
 #include <QPointer>
-#include <QTimer>
 
+class PaintThrottle;
 class QPlainTextEdit;
 
 // Shows the status log in the window's multi-line log box `txtInfo`. Text is always added
@@ -27,8 +27,7 @@ public:
 
 private:
     QPlainTextEdit *txtInfo;
-    // Runs for a tenth of a second after the box was painted; held: text came meanwhile,
-    // and the box waits with its painting until the timer ends.
-    QPointer<QTimer> paintTimer;
-    bool held = false;
+    // Text that comes within a tenth of a second of the last paint is held back (the box
+    // takes no updates) and painted at the end of that tenth. It lives with the box.
+    QPointer<PaintThrottle> throttle;
 };

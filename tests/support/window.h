@@ -5,7 +5,9 @@
 #include "files.h"
 #include "formbase.h"
 
+#include <QAccessible>
 #include <QColor>
+#include <QEvent>
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
@@ -15,6 +17,7 @@
 #include <QRect>
 #include <QStringList>
 #include <QTest>
+#include <QToolButton>
 #include <QWidget>
 
 #include <initializer_list>
@@ -88,6 +91,39 @@ inline void CheckSharedPlaces(FormBase *form)
         CheckPlaces(form, {{members[i], places[i].first, places[i].second}});
 }
 
+// A screen reader hears each control by its name: the shared ones and these. The bar's
+// accessible name carries the bar's words.
+inline void CheckAccessibleNames(FormBase *form,
+                                 std::initializer_list<std::pair<QWidget *, const char *>> own)
+{
+    QList<std::pair<QWidget *, QString>> names;
+    names << std::pair<QWidget *, QString>(form->fileText, "File To be Programmed")
+          << std::pair<QWidget *, QString>(form->Combopuerto, "CommPort")
+          << std::pair<QWidget *, QString>(form->txtInfo, "Program Status")
+          << std::pair<QWidget *, QString>(form->Program, "Program")
+          << std::pair<QWidget *, QString>(form->DownloadProgress,
+                                           form->DownloadProgress->toolTip());
+    for (const auto &[widget, name] : own)
+        names.append({widget, QString::fromLatin1(name)});
+    for (const auto &[widget, name] : names) {
+        QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(control);
+        // An editable box's name is its text on some systems; its label names it there.
+        QString heard = control->text(QAccessible::Name);
+        const auto labels = control->relations(QAccessible::Label);
+        if (heard != name && !labels.isEmpty())
+            heard = labels.first().first->text(QAccessible::Name);
+        QCOMPARE(heard, name);
+    }
+    QVERIFY(!form->DownloadProgress->toolTip().isEmpty());
+    // The log box is read-only text to a screen reader, its text and selection readable.
+    QAccessibleInterface *log = QAccessible::queryAccessibleInterface(form->txtInfo);
+    QVERIFY(log->state().readOnly);
+    QVERIFY(log->textInterface());
+    QCOMPARE(log->textInterface()->text(0, log->textInterface()->characterCount()),
+             form->txtInfo->toPlainText());
+}
+
 // Picks a device from the port box's list, as the operator does with the mouse.
 inline void PickPort(FormBase *form, const QString &device)
 {
@@ -111,3 +147,19 @@ inline QString BarHue(QProgressBar *bar)
         return QStringLiteral("amber");
     return QStringLiteral("plain");
 }
+
+// Counts the paints a widget receives, as they reach the screen.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
