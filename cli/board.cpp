@@ -92,7 +92,7 @@ void Board::Start(const std::atomic<bool> &stop)
 
 void Board::Interrupt()
 {
-    download.Abort(QStringLiteral("interrupted"), Download::Outcome::Stopped);
+    download.Abort(QStringLiteral("interrupted"), EndKind::Interrupted);
 }
 
 void Board::OnStall()
@@ -106,7 +106,7 @@ void Board::OnStall()
     }
     stalled = true;
     download.Abort(QStringLiteral("no reply for %1 s").arg(stallMs / 1000.0),
-                   Download::Outcome::Stopped);
+                   EndKind::Stall);
 }
 
 void Board::OnEnded()
