@@ -114,10 +114,13 @@ private:
     QString Readiness() const;
     void ShowProgress(int echoed, int total);
     void PaintProgress();
+    // Every second of a transfer: repaints the bar when the board has gone silent, and
+    // when it answers again.
+    void CheckSilence();
     // Shows on the bar how the download ended, in words and colour.
     void ShowEnd(Download::Outcome how);
     // The bar in the style's own look (no colour), or in one of the end colours.
-    enum class BarLook { Plain, Done, Failed, Stopped };
+    enum class BarLook { Plain, Done, Failed };
     void SetBarLook(BarLook look);
     // Shows a text that may hold a path on the idle or ended bar: cut in the middle to fit,
     // whole in the bar's tooltip.
@@ -140,8 +143,9 @@ private:
     int barTotal = 0;
     QTimer *barTimer = nullptr;
     bool barPending = false;
-    // From the press of Program, for the time a finished download took.
-    QElapsedTimer downloadClock;
+    // Runs during a transfer; showingSilence says the bar tells of a silent board.
+    QTimer *silenceTimer = nullptr;
+    bool showingSilence = false;
 
     std::unique_ptr<DownloadImage> image;
     std::unique_ptr<StatusLog> log;
