@@ -1,6 +1,5 @@
 #include "console.h"
 
-#include "record.h"
 #include "terminal.h"
 
 #include <QDateTime>
@@ -20,6 +19,16 @@ QString Escaped(const QString &text)
             shown += c;
     }
     return shown;
+}
+
+void PrintError(const QString &text)
+{
+    std::fprintf(stderr, "orvant-flash: %s\n", qPrintable(Escaped(text)));
+}
+
+QString Stamp(const QDateTime &time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
 Console::Console(bool quiet, bool json, bool progress, int boards)

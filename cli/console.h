@@ -2,6 +2,7 @@
 
 #include "statuslog.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QMutex>
 #include <QString>
@@ -11,6 +12,12 @@
 // backspace, NUL, DEL and the C1 range) as \xNN, so that a path or a closing line read
 // from a file cannot move the cursor, ring, or rewrite what is shown.
 QString Escaped(const QString &text);
+
+// Tells an error on standard error: "orvant-flash: " and the text, escaped.
+void PrintError(const QString &text);
+
+// A time as the record writes it: UTC, ISO 8601 with milliseconds.
+QString Stamp(const QDateTime &time);
 
 // Where every board's output goes: log lines and summary on standard output, errors on
 // standard error, everything also into the log file when there is one (each line there

@@ -1,5 +1,7 @@
 #include "record.h"
 
+#include "console.h"
+
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -47,11 +49,6 @@ QJsonValue StampOrNull(const QDateTime &time)
 }
 
 } // namespace
-
-QString Stamp(const QDateTime &time)
-{
-    return time.toUTC().toString(Qt::ISODateWithMs);
-}
 
 QString LabelsOfPorts(const QStringList &optionNames, const QStringList &labelValues,
                       const QStringList &ports, QStringList &labels)

@@ -25,9 +25,6 @@ struct RunFiles
     QList<QPair<QString, QString>> supportSha256;  // file name, hash
 };
 
-// A time as the record writes it: UTC, ISO 8601 with milliseconds.
-QString Stamp(const QDateTime &time);
-
 // Pairs each -l/--label with the -p before it. optionNames are the option names in
 // command-line order, labelValues the labels in order. Fills labels (one per port, empty
 // where none) and returns an empty text, or returns what is wrong.
