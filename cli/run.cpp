@@ -159,10 +159,7 @@ int Program(const Arguments &a)
     QList<FileRead> reads;
     const bool loaded = image->AssembleImage(a.supportDir, a.codeFile, loaderLog, &reads);
     const bool built = loaded && image->BlockTotal() >= NamedBlocks;
-    const QString cancelled = loaded
-            ? QStringLiteral("------ Download cancelled: the image holds %1 blocks, at least %2 are "
-                             "needed. Nothing was sent.").arg(image->BlockTotal()).arg(NamedBlocks)
-            : QStringLiteral("------ Download cancelled: the image could not be built. Nothing was sent.");
+    const QString cancelled = Download::NotBuiltLine(*image);
 
     Console console(a.quiet, a.json, built && StandardErrorIsTerminal(), count);
     // With --json, each board's line as soon as it ends.
@@ -188,14 +185,12 @@ int Program(const Arguments &a)
             sink.LogAdded(loaderLog.Text() + QStringLiteral("\r\n\r\n") + cancelled);
             sink.Flush();
         }
-        // The loader's last line says which file and why.
-        const QStringList lines = loaderLog.Text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-        const QString reason = WithoutDashes(loaded || lines.isEmpty() ? cancelled : lines.last());
-        console.Error(QStringLiteral("orvant-flash: ") + reason);
+        // The loader's failure says which file and why.
+        const DownloadAccount notBuilt = Download::NotBuilt(*image);
+        console.Error(QStringLiteral("orvant-flash: ") + EndReason(notBuilt));
         const QDateTime now = QDateTime::currentDateTimeUtc();
         for (BoardResult &result : results) {
-            result.outcome = Download::Outcome::NotBuilt;
-            result.reason = reason;
+            result.account = notBuilt;
             result.started = result.ended = now;
             ended(result);
         }
@@ -204,16 +199,17 @@ int Program(const Arguments &a)
     int status = ExitOk;
     for (const BoardResult &result : results) {
         console.Out(SummaryLine(result));
-        const BoardEnding ending = result.Ending();
+        const EndWords ending = result.Ending();
         if (ending.status > 0 && status == ExitOk)
             status = ending.status;
     }
     if (count > 1)
         console.Out(Verdict(results));
     for (const BoardResult &result : results) {
-        if (result.Ending().status > 0 && result.outcome != Download::Outcome::NotBuilt)
+        if (result.Ending().status > 0 && result.account.kind != EndKind::Load)
             console.Error(QStringLiteral("orvant-flash: %1: %2: %3")
-                              .arg(BoardName(result), QLatin1String(result.Ending().what), result.reason));
+                              .arg(BoardName(result), QLatin1String(result.Ending().summary),
+                                   EndReason(result.account)));
     }
     // Programmed, but without the record a line relies on: that is no plain success.
     if (status == ExitOk && console.LogFileFailures() > 0)
