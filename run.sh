@@ -65,16 +65,16 @@ install_packages() { # packages...
   apt_get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-jobs() { nproc 2>/dev/null || echo 2; }
+build_jobs() { nproc 2>/dev/null || echo 2; }
 
 build() { # build dir, extra cmake args...
   local dir="$1"; shift
   cmake -S . -B "$dir" -G Ninja -DORVANT_WERROR=ON "$@" >/dev/null
-  cmake --build "$dir" -j "$(jobs)"
+  cmake --build "$dir" -j "$(build_jobs)"
 }
 
 run_tests() { # build dir
-  (cd "$1" && ctest --output-on-failure -j "$(jobs)")
+  (cd "$1" && ctest --output-on-failure -j "$(build_jobs)")
 }
 
 cmd="${1:-test}"

@@ -16,21 +16,6 @@
 #include <atomic>
 #include <memory>
 
-// How a board's run ended, as the summary and the exit status tell it.
-struct BoardEnding
-{
-    int status;        // exit status; 0 programmed, -1 not started through no fault of its own
-    const char *what;  // the words of the summary line
-};
-
-// The exit status and summary words of every way a board can end. Stopped is a stall
-// when the stall timer stopped it, an interruption otherwise; None is a board that was
-// never started because another port could not be opened.
-BoardEnding EndingOf(Download::Outcome outcome, bool stalled);
-
-// A log line without the dashes and blanks in front, for an error message.
-QString WithoutDashes(const QString &line);
-
 // What a board's run came to: the summary line, the exit status and the record are made
 // from it. The board's thread writes it when the board finishes (before Finished); the
 // main thread reads it after that.
@@ -38,18 +23,19 @@ struct BoardResult
 {
     QString portText;  // the port as given
     QString device;    // the device it names (links followed)
-    Download::Outcome outcome = Download::Outcome::None;
-    bool stalled = false;
-    qint64 echoed = 0;   // image bytes the board echoed
-    qint64 total = 0;    // bytes in the image
-    double seconds = 0;  // from the first image byte on
-    QString reason;      // the log line that tells why it failed, without the dashes
+    // How its download went, as the engine tells it; NotStarted for a board never started
+    // because another port could not be opened. total is the image's size in any case.
+    DownloadAccount account;
+    // Why it was never started when that was not another port (the system refused its
+    // thread); empty otherwise.
+    QString notStartedReason;
     QString label;       // its serial number or fixture slot; empty when none
     QJsonValue adapter;  // what the system reports of its adapter (AdapterOf), or null
     QDateTime started;   // UTC: when its download started (its port opened, if it never did)
-    QDateTime ended;     // UTC
+    double seconds = 0;  // from started to its end, by the steady clock
+    QDateTime ended;     // UTC: started and seconds later, whatever the wall clock did
 
-    BoardEnding Ending() const { return EndingOf(outcome, stalled); }
+    EndWords Ending() const { return WordsOf(account.kind); }
 };
 
 // One board: its status log, serial link and download, the same engine as a window's,
@@ -89,6 +75,9 @@ private:
     void OnStall();
     void Finish();
     void ShowProgress(int echoedNow, int totalNow);
+    // Every second of a download with a progress line: tells of a silent board, and
+    // goes back to the progress once it answers again.
+    void CheckSilence();
 
     const int index;
     const QString prefix;
@@ -104,10 +93,11 @@ private:
     Download download{*image, log, link, *this, this};
     // Fires stallMs after the last arrival during the transfer.
     QTimer stall{this};
-    QElapsedTimer lastArrival;
+    QTimer silence{this};
+    bool showingSilence = false;
 
-    Download::Outcome outcome = Download::Outcome::None;
-    bool stalled = false;
+    DownloadAccount account;
     bool finished = false;
     QDateTime started;
+    QElapsedTimer sinceStarted;
 };

@@ -1,6 +1,5 @@
 #include "check.h"
 
-#include "board.h"
 #include "console.h"
 #include "download.h"
 #include "downloadimage.h"
@@ -23,40 +22,25 @@ int Check(const Arguments &a)
     auto image = std::make_unique<DownloadImage>();
     const bool built = image->AssembleImage(a.supportDir, a.codeFile, log);
     if (!built || image->BlockTotal() < NamedBlocks) {
-        const QStringList lines = log.Text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-        if (!built && !lines.isEmpty())
-            PrintError(WithoutDashes(lines.last()));
-        else
+        if (built)
             PrintError(QStringLiteral("the image holds %1 blocks, at least %2 are needed")
                            .arg(image->BlockTotal()).arg(NamedBlocks));
+        else
+            PrintError(EndReason(Download::NotBuilt(*image)));
         return ExitNotBuilt;
     }
 
-    // Each support file gives as many blocks as it has segments: count them on their own
-    // to name each block after its file.
-    static const char *const supportNames[4] = {"Kernel", "Clear", "Erase", "Prog"};
-    QStringList names;
-    auto scratch = std::make_unique<DownloadImage>();
-    for (int i = 0; i < 4; ++i) {
-        StatusLog unused;
-        scratch->ImagePos = scratch->ImageEnd = scratch->BlockNum = 0;
-        scratch->LoadHexFile(a.supportDir + QLatin1Char('/') + QLatin1String(SupportFileNames[i]),
-                             true, unused);
-        for (int k = 0; k < scratch->BlockNum; ++k)
-            names << QLatin1String(supportNames[i]);
-    }
-
+    // Each block is named after the file it came from.
+    static const char *const fileNames[5] = {"Kernel", "Clear", "Erase", "Prog", "Code"};
     std::printf("Image of %s\nwith the support files of %s\n\n", qPrintable(Escaped(a.codeFile)),
                 qPrintable(Escaped(a.supportDir)));
     std::printf("block  name    address  words  bytes\n");
-    for (int b = 0; b < image->BlockTotal(); ++b) {
-        const int start = b == 0 ? 0 : image->BlockEnds[b - 1];
-        const int address = image->ImageBytes[start] | image->ImageBytes[start + 1] << 8;
-        const int words = (image->ImageBytes[start + 2] | image->ImageBytes[start + 3] << 8) + 1;
-        const QString name = b < names.size() ? names[b] : QStringLiteral("Code");
-        std::printf("%5d  %-6s  %7s  %5d  %5d\n", b, qPrintable(name),
-                    qPrintable(QString::number(address, 16).toUpper().rightJustified(4, QLatin1Char('0'))),
-                    words, image->BlockEnds[b] - start);
+    const QList<BlockEntry> table = image->BlockTable();
+    for (qsizetype b = 0; b < table.size(); ++b) {
+        const BlockEntry &block = table[b];
+        std::printf("%5d  %-6s  %7s  %5d  %5d\n", int(b), fileNames[block.file],
+                    qPrintable(QString::number(block.address, 16).toUpper().rightJustified(4, QLatin1Char('0'))),
+                    block.words, block.bytes);
     }
     const int blocks = image->BlockTotal();
     const int bytes = image->ImageLength();

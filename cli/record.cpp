@@ -10,32 +10,10 @@
 
 namespace {
 
-// The result word of an exit status, for a program that reads the record.
-QString ResultWord(int status)
-{
-    switch (status) {
-    case 0:   return QStringLiteral("programmed");
-    case 2:   return QStringLiteral("image");
-    case 3:   return QStringLiteral("port");
-    case 4:   return QStringLiteral("no-lock");
-    case 5:   return QStringLiteral("transfer");
-    case 6:   return QStringLiteral("port-lost");
-    case 7:   return QStringLiteral("stall");
-    case 130: return QStringLiteral("interrupted");
-    default:  return QStringLiteral("not-started");
-    }
-}
-
 // Seconds to the millisecond: the record claims no more than the clocks give.
 double Milliseconds(double seconds)
 {
     return std::round(seconds * 1000) / 1000;
-}
-
-double TotalSeconds(const BoardResult &board)
-{
-    return board.started.isValid() && board.ended.isValid()
-            ? board.started.msecsTo(board.ended) / 1000.0 : 0;
 }
 
 QJsonValue TextOrNull(const QString &text)
@@ -51,7 +29,7 @@ QJsonValue StampOrNull(const QDateTime &time)
 // Why a board was never started: its reason, which the run sets for such a board.
 QString NotStartedReason(const BoardResult &board)
 {
-    return board.reason.isEmpty() ? QStringLiteral("another port cannot be opened") : board.reason;
+    return board.notStartedReason.isEmpty() ? EndReason(board.account) : board.notStartedReason;
 }
 
 } // namespace
@@ -129,19 +107,20 @@ QString BoardName(const BoardResult &board)
 
 QString SummaryLine(const BoardResult &board)
 {
-    const BoardEnding ending = board.Ending();
+    const EndWords ending = board.Ending();
     if (ending.status < 0)
         return QStringLiteral("%1: not started (%2)").arg(BoardName(board), NotStartedReason(board));
     const QString what = ending.status == 0
-            ? QString::fromLatin1(ending.what)
-            : QStringLiteral("failed (%1, %2)").arg(ending.status).arg(QLatin1String(ending.what));
-    const double rate = board.seconds > 0 ? board.echoed / board.seconds : 0;
+            ? QString::fromLatin1(ending.summary)
+            : QStringLiteral("failed (%1, %2)").arg(ending.status).arg(QLatin1String(ending.summary));
+    const DownloadAccount &a = board.account;
+    const double rate = a.transferSeconds > 0 ? a.echoed / a.transferSeconds : 0;
     return QStringLiteral("%1: %2, %3 of %4 bytes, transfer %5 s, total %6 s, %7 bytes/s")
         .arg(BoardName(board), what)
-        .arg(board.echoed)
-        .arg(board.total)
+        .arg(a.echoed)
+        .arg(a.total)
+        .arg(a.transferSeconds, 0, 'f', 2)
         .arg(board.seconds, 0, 'f', 2)
-        .arg(TotalSeconds(board), 0, 'f', 2)
         .arg(qint64(rate));
 }
 
@@ -151,13 +130,13 @@ QString Verdict(const std::vector<BoardResult> &boards)
     QStringList failed;
     QStringList notStarted;
     for (const BoardResult &board : boards) {
-        const BoardEnding ending = board.Ending();
+        const EndWords ending = board.Ending();
         if (ending.status == 0)
             ++programmed;
         else if (ending.status < 0)
             notStarted << BoardName(board);
         else
-            failed << QStringLiteral("%1 (%2, %3)").arg(BoardName(board)).arg(ending.status).arg(QLatin1String(ending.what));
+            failed << QStringLiteral("%1 (%2, %3)").arg(BoardName(board)).arg(ending.status).arg(QLatin1String(ending.summary));
     }
     QString verdict = QStringLiteral("%1 of %2 programmed").arg(programmed).arg(boards.size());
     if (!failed.isEmpty())
@@ -178,12 +157,9 @@ QString PortHeadLine(const BoardResult &board)
 
 QByteArray JsonLine(const BoardResult &board, const RunFiles &files)
 {
-    const int status = board.Ending().status;
-    QString reason;
-    if (status < 0)
-        reason = NotStartedReason(board);
-    else if (status > 0)
-        reason = board.reason;
+    const EndWords ending = board.Ending();
+    const int status = ending.status;
+    const QString reason = status < 0 ? NotStartedReason(board) : EndReason(board.account);
     QJsonObject support;
     for (const auto &file : files.supportSha256)
         support.insert(file.first, TextOrNull(file.second));
@@ -192,13 +168,13 @@ QByteArray JsonLine(const BoardResult &board, const RunFiles &files)
         {QStringLiteral("device"), board.device},
         {QStringLiteral("label"), TextOrNull(board.label)},
         {QStringLiteral("adapter"), board.adapter},
-        {QStringLiteral("result"), ResultWord(status)},
+        {QStringLiteral("result"), QLatin1String(ending.result)},
         {QStringLiteral("status"), status < 0 ? QJsonValue() : QJsonValue(status)},
         {QStringLiteral("reason"), TextOrNull(reason)},
-        {QStringLiteral("bytes"), board.echoed},
-        {QStringLiteral("total_bytes"), board.total},
-        {QStringLiteral("transfer_seconds"), Milliseconds(board.seconds)},
-        {QStringLiteral("seconds"), Milliseconds(TotalSeconds(board))},
+        {QStringLiteral("bytes"), board.account.echoed},
+        {QStringLiteral("total_bytes"), board.account.total},
+        {QStringLiteral("transfer_seconds"), Milliseconds(board.account.transferSeconds)},
+        {QStringLiteral("seconds"), Milliseconds(board.seconds)},
         {QStringLiteral("started"), StampOrNull(board.started)},
         {QStringLiteral("ended"), StampOrNull(board.ended)},
         {QStringLiteral("code_file"), files.codeFile},

@@ -84,7 +84,7 @@ bool RunBoards(const Arguments &a, Console &console, StopSignals &stops, const D
     const auto finish = [&](int i) {
         BoardResult &result = results[size_t(i)];
         if (result.Ending().status < 0)
-            result.reason = notStarted;
+            result.notStartedReason = notStarted;
         ended(result);
         if (++finished == count)
             loop.quit();
@@ -186,10 +186,7 @@ int Program(const Arguments &a)
     QList<FileRead> reads;
     const bool loaded = image->AssembleImage(a.supportDir, a.codeFile, loaderLog, &reads);
     const bool built = loaded && image->BlockTotal() >= NamedBlocks;
-    const QString cancelled = loaded
-            ? QStringLiteral("------ Download cancelled: the image holds %1 blocks, at least %2 are "
-                             "needed. Nothing was sent.").arg(image->BlockTotal()).arg(NamedBlocks)
-            : QStringLiteral("------ Download cancelled: the image could not be built. Nothing was sent.");
+    const QString cancelled = Download::NotBuiltLine(*image);
 
     // The stop signals are taken from here on, before anything (the log file) is opened.
     StopSignals stops(StopSignals::Second::Ends);
@@ -218,14 +215,12 @@ int Program(const Arguments &a)
             sink.LogAdded(loaderLog.Text() + QStringLiteral("\r\n\r\n") + cancelled);
             sink.Flush();
         }
-        // The loader's last line says which file and why.
-        const QStringList lines = loaderLog.Text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-        const QString reason = WithoutDashes(loaded || lines.isEmpty() ? cancelled : lines.last());
-        console.Error(QStringLiteral("orvant-flash: ") + reason);
+        // The loader's failure says which file and why.
+        const DownloadAccount notBuilt = Download::NotBuilt(*image);
+        console.Error(QStringLiteral("orvant-flash: ") + EndReason(notBuilt));
         const QDateTime now = QDateTime::currentDateTimeUtc();
         for (BoardResult &result : results) {
-            result.outcome = Download::Outcome::NotBuilt;
-            result.reason = reason;
+            result.account = notBuilt;
             result.started = result.ended = now;
             ended(result);
         }
@@ -234,16 +229,17 @@ int Program(const Arguments &a)
     int status = allThreads ? ExitOk : ExitNoThread;
     for (const BoardResult &result : results) {
         console.Out(SummaryLine(result));
-        const BoardEnding ending = result.Ending();
+        const EndWords ending = result.Ending();
         if (ending.status > 0 && status == ExitOk)
             status = ending.status;
     }
     if (count > 1)
         console.Out(Verdict(results));
     for (const BoardResult &result : results) {
-        if (result.Ending().status > 0 && result.outcome != Download::Outcome::NotBuilt)
+        if (result.Ending().status > 0 && result.account.kind != EndKind::Load)
             console.Error(QStringLiteral("orvant-flash: %1: %2: %3")
-                              .arg(BoardName(result), QLatin1String(result.Ending().what), result.reason));
+                              .arg(BoardName(result), QLatin1String(result.Ending().summary),
+                                   EndReason(result.account)));
     }
     // Programmed, but without the record a line relies on: that is no plain success. The
     // closing line is a part of the record too: the status is decided again once it is

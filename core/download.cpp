@@ -26,7 +26,7 @@ Download::Download(DownloadImage &image, StatusLog &log, DownloadPort &port,
     clock.start();
     connect(&port, &DownloadPort::Received, this, &Download::HandleInput);
     connect(&port, &DownloadPort::PortLost, this, [this](const QString &reason) {
-        Abort(QStringLiteral("the port was lost (%1)").arg(reason), Outcome::PortLost);
+        Abort(QStringLiteral("the port was lost (%1)").arg(reason), EndKind::PortLost);
     });
 }
 
@@ -37,7 +37,64 @@ double Download::Clock() const
 
 double Download::TransferSeconds() const
 {
-    return transferStart < 0 ? 0 : Clock() - transferStart;
+    if (transferStart < 0)
+        return 0;
+    return (endedAt >= 0 ? double(endedAt) / 1e9 : Clock()) - transferStart;
+}
+
+DownloadAccount::Phase Download::LivePhase() const
+{
+    if (outcome == Outcome::None)
+        return DownloadAccount::Phase::Idle;
+    if (outcome != Outcome::Running)
+        return DownloadAccount::Phase::Ended;
+    if (state == WAIT_FOR_LOCK || state == LOCKED)
+        return DownloadAccount::Phase::LockWait;
+    if (state == WAIT_FOR_ACK && image.BlockNum > image.LastBlock)
+        return DownloadAccount::Phase::Closing;
+    return DownloadAccount::Phase::Transfer;
+}
+
+DownloadAccount Download::Account() const
+{
+    if (endedAt >= 0)
+        return ending;
+    DownloadAccount a;
+    a.phase = LivePhase();
+    a.attempt = lockAttempt;
+    a.byte = image.ImagePos;
+    a.echoed = echoed;
+    a.total = image.ImageLength();
+    a.block = image.BlockNum;
+    const qint64 now = clock.nsecsElapsed();
+    if (a.phase == DownloadAccount::Phase::Transfer || a.phase == DownloadAccount::Phase::Closing)
+        a.quietSeconds = double(now - lastArrival) / 1e9;
+    a.transferSeconds = TransferSeconds();
+    if (a.phase != DownloadAccount::Phase::Idle)
+        a.totalSeconds = double(now) / 1e9 - StartTime;
+    return a;
+}
+
+QString Download::NotBuiltLine(const DownloadImage &image)
+{
+    if (image.BlockTotal() <= 0)
+        return QStringLiteral("------ Download cancelled: the image could not be built. "
+                              "Nothing was sent.");
+    return QStringLiteral("------ Download cancelled: the image holds %1 blocks, "
+                          "at least %2 are needed. Nothing was sent.")
+        .arg(image.BlockTotal())
+        .arg(NamedBlocks);
+}
+
+DownloadAccount Download::NotBuilt(const DownloadImage &image)
+{
+    DownloadAccount a;
+    a.phase = DownloadAccount::Phase::Ended;
+    a.kind = EndKind::Load;
+    a.file = image.Failure.path;
+    a.line = image.Failure.line;
+    a.logLine = image.Failure.path.isEmpty() ? NotBuiltLine(image) : image.Failure.logLine;
+    return a;
 }
 
 QString Download::N(qint64 x)
@@ -97,6 +154,9 @@ bool Download::Begin()
     outcome = Outcome::Running;
     lastProgress = -1;
     echoed = 0;
+    lockAttempt = 0;
+    endedAt = -1;
+    ending = DownloadAccount();
     state = WAIT_FOR_LOCK;
     image.BlockNum = 0;
     replies = 0;
@@ -104,7 +164,6 @@ bool Download::Begin()
     transferStart = -1;
     image.ImageEnd = 0;
     image.ImagePos = 0;
-    emit Progress(0, 1);
     return true;
 }
 
@@ -114,9 +173,7 @@ void Download::StartDownload(const QString &AppPath, const QString &FileToProgra
     if (!Begin())
         return;
     if (!image.AssembleImage(AppPath, FileToProgram, log)) {
-        End(CRLF + QStringLiteral("------ Download cancelled: the image could not be built. "
-                                  "Nothing was sent."),
-            Outcome::NotBuilt);
+        End(CRLF + NotBuiltLine(image), EndKind::Load);
         return;
     }
     LockAndSend(portText);
@@ -131,9 +188,7 @@ void Download::StartDownload(const DownloadImage &built, const QString &loaderTe
     // The loader's lines, as a download that built the image itself shows them.
     log.LogAppend(loaderText);
     if (image.BlockTotal() <= 0) {
-        End(CRLF + QStringLiteral("------ Download cancelled: the image could not be built. "
-                                  "Nothing was sent."),
-            Outcome::NotBuilt);
+        End(CRLF + NotBuiltLine(image), EndKind::Load);
         return;
     }
     LockAndSend(portText);
@@ -144,21 +199,16 @@ void Download::StartDownload(const DownloadImage &built, const QString &loaderTe
 void Download::LockAndSend(const QString &portText)
 {
     if (image.BlockTotal() < NamedBlocks) {
-        End(CRLF + QStringLiteral("------ Download cancelled: the image holds %1 blocks, "
-                                  "at least 5 are needed. Nothing was sent.")
-                       .arg(image.BlockTotal()),
-            Outcome::NotBuilt);
+        End(CRLF + NotBuiltLine(image), EndKind::Load);
         return;
     }
     // The port the front end shows is the one programmed; its failure line says why.
-    if (!portText.isNull() && !port.UsePort(portText)) {
-        End(QString(), Outcome::NoPort);
+    if (!portText.isNull() && !OpenPort(portText))
         return;
-    }
     if (!port.IsOpen()) {
         End(CRLF + QStringLiteral("------ Download cancelled: no port is open. "
                                   "Choose a port. Nothing was sent."),
-            Outcome::NoPort);
+            EndKind::Port);
         return;
     }
     ReportProgress();
@@ -175,6 +225,7 @@ void Download::LockAndSend(const QString &portText)
         if (state == LOCKED)
             break;
         port.SendByte(CarriageReturn);
+        lockAttempt = n + 1;
         log.LogAppend(QStringLiteral("="));
         QThread::msleep(LockPauseMs);
         QCoreApplication::processEvents();
@@ -187,18 +238,21 @@ void Download::LockAndSend(const QString &portText)
         return;
 
     if (state != LOCKED) {
-        End(CRLF + CRLF + QStringLiteral("Baud Did not Match. Exiting..."), Outcome::NoLock);
+        End(CRLF + CRLF + QStringLiteral("Baud Did not Match. Exiting..."), EndKind::NoLock);
         return;
     }
     log.LogLine(QStringLiteral("---- Locked at ") + N(qint64(n)) + QStringLiteral("th Char"));
     log.LogLine(CRLF + QStringLiteral("------ Downloading ") + algoNames.value(0));
     state = DOWNLOADING;
-    transferStart = Clock();
+    lastArrival = clock.nsecsElapsed();
+    transferStart = double(lastArrival) / 1e9;
     port.SendByte(image.ImageBytes[image.ImagePos]);
 }
 
 void Download::HandleInput(const QByteArray &InBuff)
 {
+    // Every arrival shows the board alive: one reading of the steady clock.
+    lastArrival = clock.nsecsElapsed();
     // A transfer failure is final: a late reply must not resume the exchange.
     if (InBuff.isEmpty() || outcome == Outcome::TransferFailed)
         return;
@@ -217,7 +271,8 @@ void Download::HandleInput(const QByteArray &InBuff)
         if (c != expected) {
             Fail(CRLF + CRLF + QStringLiteral("------ Serial Communications Error at ")
                  + N(qint64(image.ImagePos)) + CRLF + QStringLiteral("Received ") + H(c)
-                 + QStringLiteral(" instead of ") + H(expected) + QStringLiteral(" EXITING"));
+                 + QStringLiteral(" instead of ") + H(expected) + QStringLiteral(" EXITING"),
+                 EndKind::WrongEcho, expected, c);
             break;
         }
         // What the target echoed: every byte up to the one at ImagePos.
@@ -238,7 +293,8 @@ void Download::HandleInput(const QByteArray &InBuff)
     case WAIT_FOR_ACK:
         if (c != 0) {
             Fail(CRLF + QStringLiteral("------ Did Not receive Acknowledge for Algo/Block")
-                 + N(qint64(image.BlockNum)) + QStringLiteral(" Exiting"));
+                 + N(qint64(image.BlockNum)) + QStringLiteral(" Exiting"),
+                 image.BlockNum > image.LastBlock ? EndKind::Closing : EndKind::RefusedAck, 0, c);
             break;
         }
         image.BlockNum += 1;
@@ -257,7 +313,7 @@ void Download::HandleInput(const QByteArray &InBuff)
             if (replies >= 3)
                 End(CRLF + CRLF + QStringLiteral("------ DSP programmed in ") + elapsed
                         + QStringLiteral(" Seconds ------"),
-                    Outcome::Programmed);
+                    EndKind::Programmed);
         } else {
             log.LogLine(CRLF + QStringLiteral("Programing Block ") + N(qint64(image.BlockNum))
                         + QStringLiteral(" "));
@@ -268,7 +324,8 @@ void Download::HandleInput(const QByteArray &InBuff)
 
     case WAIT_FOR_MORE_BLOCKS:
         if (c != CarriageReturn) {
-            Fail(CRLF + QStringLiteral("------ Failed at WAIT_FOR_MORE_BLOCKS. Ending"));
+            Fail(CRLF + QStringLiteral("------ Failed at WAIT_FOR_MORE_BLOCKS. Ending"),
+                 EndKind::Handshake, CarriageReturn, c);
             break;
         }
         replies += 1;
@@ -286,33 +343,76 @@ void Download::HandleInput(const QByteArray &InBuff)
     }
 }
 
-void Download::Fail(const QString &message)
+void Download::Fail(const QString &message, EndKind kind, int expected, int received)
 {
     // Nothing more is sent, the variables keep their values and the download controls
     // stay disabled.
     log.LogLine(message);
+    Close(message, kind);
+    ending.expected = expected;
+    ending.received = received;
     outcome = Outcome::TransferFailed;
     emit Ended(outcome);
 }
 
-void Download::Abort(const QString &reason, Outcome why)
+void Download::Abort(const QString &reason, EndKind why)
 {
     if (!Running())
         return;
-    log.LogLine(CRLF + QStringLiteral("------ Download stopped: ") + reason
-                + QStringLiteral(". Nothing more is sent."));
-    End(QString(), why);
+    const QString line = QStringLiteral("------ Download stopped: ") + reason
+        + QStringLiteral(". Nothing more is sent.");
+    log.LogLine(CRLF + line);
+    End(QString(), why, line);
 }
 
-void Download::End(const QString &message, Outcome how)
+bool Download::OpenPort(const QString &portText)
+{
+    // The port's own failure line is the account's: what it adds to the log.
+    const qsizetype before = log.Text().size();
+    if (port.UsePort(portText))
+        return true;
+    End(QString(), EndKind::Port, log.Text().mid(before));
+    return false;
+}
+
+void Download::End(const QString &message, EndKind kind, const QString &logLine)
 {
     if (!message.isNull())
         log.LogLine(message);
+    Close(logLine.isNull() ? message : logLine, kind);
     state = WAIT_FOR_LOCK;
-    outcome = how;
+    switch (kind) {
+    case EndKind::Programmed: outcome = Outcome::Programmed; break;
+    case EndKind::Load:       outcome = Outcome::NotBuilt; break;
+    case EndKind::Port:       outcome = Outcome::NoPort; break;
+    case EndKind::NoLock:     outcome = Outcome::NoLock; break;
+    case EndKind::PortLost:   outcome = Outcome::PortLost; break;
+    default:                  outcome = Outcome::Stopped; break;
+    }
     ReportProgress();
     controls.EnableDownloadControls(true);
     emit Ended(outcome);
+}
+
+void Download::Close(const QString &message, EndKind kind)
+{
+    ending = Account();
+    endedAt = clock.nsecsElapsed();
+    ending.transferSeconds = TransferSeconds();
+    ending.totalSeconds = double(endedAt) / 1e9 - StartTime;
+    ending.quietSeconds = 0;
+    ending.endedIn = ending.phase;
+    ending.phase = DownloadAccount::Phase::Ended;
+    ending.kind = kind;
+    QString line = message;
+    while (line.startsWith(CRLF))
+        line.remove(0, CRLF.size());
+    ending.logLine = line;
+    if (kind == EndKind::Load && !image.Failure.path.isEmpty()) {
+        ending.file = image.Failure.path;
+        ending.line = image.Failure.line;
+        ending.logLine = image.Failure.logLine;
+    }
 }
 
 void Download::ReportProgress()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "downloadaccount.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -68,8 +70,18 @@ public:
     // Everything received at one arrival; only the first byte counts.
     void HandleInput(const QByteArray &InBuff);
     // Ends a running download at once: nothing more is sent, the reason is logged and
-    // the download controls are enabled again.
-    void Abort(const QString &reason, Outcome why = Outcome::Stopped);
+    // the download controls are enabled again. why is PortLost, Stall or Interrupted.
+    void Abort(const QString &reason, EndKind why = EndKind::Interrupted);
+    // Opens the port portText names, as a download would, before any download: a failure
+    // ends this download's account (Port) with the port's log line.
+    bool OpenPort(const QString &portText);
+
+    // Where the download stands now and, once it has ended, how.
+    DownloadAccount Account() const;
+    // The account of a download whose image could not be built outside the engine (see
+    // the StartDownload that takes a built image), and the log line that says so.
+    static DownloadAccount NotBuilt(const DownloadImage &image);
+    static QString NotBuiltLine(const DownloadImage &image);
 
     // True from the press of Program until the download ends in any way.
     bool Running() const { return outcome == Outcome::Running; }
@@ -90,7 +102,7 @@ public:
 
     // Steady clock in seconds.
     double Clock() const;
-    // Seconds since the first image byte was sent (0 before).
+    // Seconds since the first image byte was sent (0 before), up to the end.
     double TransferSeconds() const;
 
     // Number formats of the log: N(x) decimal with a blank in the sign position,
@@ -113,8 +125,11 @@ signals:
 private:
     bool Begin();
     void LockAndSend(const QString &portText);
-    void Fail(const QString &message);
-    void End(const QString &message, Outcome how);
+    void Fail(const QString &message, EndKind kind, int expected = -1, int received = -1);
+    void End(const QString &message, EndKind kind, const QString &logLine = QString());
+    // Notes how the download ended in the account.
+    void Close(const QString &message, EndKind kind);
+    DownloadAccount::Phase LivePhase() const;
     void ReportProgress();
 
     DownloadImage &image;
@@ -131,4 +146,10 @@ private:
     bool inLockWait = false;
     int lastProgress = -1;
     int echoed = 0;
+    int lockAttempt = 0;
+    // Steady clock readings in nanoseconds: the last arrival, and the end of the download
+    // (-1 while it runs).
+    qint64 lastArrival = 0;
+    qint64 endedAt = -1;
+    DownloadAccount ending;
 };

@@ -275,7 +275,8 @@ bool DownloadImage::LoadHexFile(const QString &path, bool SplitFlag, StatusLog &
         read->reason = reason;
     }
     if (!readWhole) {
-        log.LogLine(QStringLiteral("---- Cannot load ") + path + QStringLiteral(": ") + reason);
+        Failure = {path, 0, QStringLiteral("---- Cannot load ") + path + QStringLiteral(": ") + reason};
+        log.LogLine(Failure.logLine);
         return false;
     }
     log.LogLine(QStringLiteral("------ Opened ") + path);
@@ -293,7 +294,8 @@ bool DownloadImage::LoadHexFile(const QString &path, bool SplitFlag, StatusLog &
         ImageEnd = startEnd;
         const QString where = error.line > 0 ? QStringLiteral(": line %1: ").arg(error.line)
                                              : QStringLiteral(": ");
-        log.LogLine(QStringLiteral("---- Cannot load ") + path + where + error.reason);
+        Failure = {path, qMax(0, error.line), QStringLiteral("---- Cannot load ") + path + where + error.reason};
+        log.LogLine(Failure.logLine);
         return false;
     }
 }
@@ -304,11 +306,15 @@ bool DownloadImage::AssembleImage(const QString &AppPath, const QString &FileToP
     BlockNum = 0;
     ImageEnd = 0;
     ImagePos = 0;
+    Failure = LoadFailure();
+    FileBlockEnds.fill(0);
+    int file = 0;
     const auto load = [&](const QString &path, bool split) {
         FileRead read;
         const bool loaded = LoadHexFile(path, split, log, &read);
         if (reads)
             reads->append(read);
+        FileBlockEnds[size_t(file++)] = BlockNum;
         return loaded;
     };
     bool ok = true;
@@ -332,4 +338,20 @@ void DownloadImage::CopyFrom(const DownloadImage &other)
     ImagePos = other.ImagePos;
     BlockNum = other.BlockNum;
     ImageEnd = other.ImageEnd;
+    FileBlockEnds = other.FileBlockEnds;
+    Failure = other.Failure;
+}
+
+QList<BlockEntry> DownloadImage::BlockTable() const
+{
+    QList<BlockEntry> table;
+    int file = 0;
+    for (int b = 0; b < BlockTotal(); ++b) {
+        while (file < 4 && b >= FileBlockEnds[size_t(file)])
+            ++file;
+        const int start = b == 0 ? 0 : BlockEnds[size_t(b - 1)];
+        const auto word = [this](int at) { return ImageBytes[size_t(at)] | ImageBytes[size_t(at + 1)] << 8; };
+        table.append({file, word(start), word(start + 2) + 1, BlockEnds[size_t(b)] - start});
+    }
+    return table;
 }

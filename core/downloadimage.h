@@ -18,6 +18,25 @@ struct FileRead
     QString reason;     // why it could not be read
 };
 
+// Why a file could not be loaded: the file, the line to blame (0 for none) and the log
+// line that said so.
+struct LoadFailure
+{
+    QString path;
+    int line = 0;
+    QString logLine;
+};
+
+// One block of an assembled image: the file it came from (0 to 3 the support files in
+// download order, 4 the code file), its target address, its words and its bytes.
+struct BlockEntry
+{
+    int file;
+    int address;
+    int words;
+    int bytes;
+};
+
 // Everything one download sends to the target: blocks back to back in sending order,
 // each a 4-byte header (block address, word count minus 1, both low byte first) and its
 // data words (low byte first), and the table of where each block ends.
@@ -40,6 +59,10 @@ struct DownloadImage
     qint32 BlockNum = 0;
     qint32 ImageEnd = 0;
     qint32 &LastBlock = ImageEnd;
+    // Once assembled: the number of blocks after each of the five files.
+    std::array<qint32, 5> FileBlockEnds{};
+    // The last file that could not be loaded; an empty path when none.
+    LoadFailure Failure;
 
     DownloadImage() = default;
     DownloadImage(const DownloadImage &) = delete;
@@ -66,6 +89,9 @@ struct DownloadImage
 
     // Makes this image a copy of other (a download of an image built once elsewhere).
     void CopyFrom(const DownloadImage &other);
+
+    // The blocks of the assembled image, in sending order.
+    QList<BlockEntry> BlockTable() const;
 
     // Number of blocks in the assembled image.
     int BlockTotal() const { return LastBlock + 1; }

@@ -6,6 +6,7 @@
 #include "targetsimprocess.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -425,6 +426,125 @@ private slots:
         QCOMPARE(target->WaitForExit(), 0);
         QCOMPARE(engine->Protocol(), Locked(2) + FirstFive() + Programing(5) + Completed());
         QCOMPARE(TargetSimProcess::ReadFlash(dir.filePath("flash.txt")), TargetSimProcess::CodeWords(code));
+    }
+
+    // Every way a download ends, from one run against targetsim each: the words of the
+    // one table (exit status, summary, JSON result, bar colour), the reason, the bar text
+    // and the log's last line, which stays as it always was. The image has 7 blocks of
+    // 6 bytes. "stall" and "interrupt" end a silent board from outside, as the front ends
+    // do; "unopened" starts without a port, "no era" without a support file.
+    void endings_data()
+    {
+        QTest::addColumn<QStringList>("sim");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("bar");
+        QTest::addColumn<int>("colour");
+        QTest::addColumn<QString>("logEnd");
+        const QString reset = " · reset the board, start the program again$";
+        const int done = int(BarColour::Done);
+        const int failed = int(BarColour::Failed);
+        QTest::newRow("programmed") << QStringList{} << "" << 0 << "programmed" << "programmed" << ""
+                                    << "^Programmed · 42 bytes in \\d+\\.\\d s$" << done << " Seconds ------";
+        QTest::newRow("wrong echo") << QStringList{"--wrong-echo", "7"} << "" << 5 << "transfer failed" << "transfer"
+                                    << "^Serial Communications Error at 7: received 1 instead of 0$"
+                                    << "^Failed at byte 7 of 42" + reset << failed
+                                    << "------ Serial Communications Error at  7\r\nReceived 1 instead of 0 EXITING";
+        QTest::newRow("wrong echo of the first byte")
+            << QStringList{"--wrong-echo", "0"} << "" << 5 << "transfer failed" << "transfer"
+            << "^Serial Communications Error at 0: received 1 instead of 0$" << "^Failed at the first byte of 42" + reset
+            << failed << "Received 1 instead of 0 EXITING";
+        QTest::newRow("refused acknowledgement")
+            << QStringList{"--bad-ack", "2"} << "" << 5 << "transfer failed" << "transfer"
+            << "^Did Not receive Acknowledge for Algo/Block 2 Exiting$" << "^Block 2 not acknowledged" + reset << failed
+            << "\r\n------ Did Not receive Acknowledge for Algo/Block 2 Exiting";
+        QTest::newRow("failed handshake")
+            << QStringList{"--bad-handshake", "6"} << "" << 5 << "transfer failed" << "transfer"
+            << "^Failed at WAIT_FOR_MORE_BLOCKS. Ending$" << "^No handshake before block 6" + reset << failed
+            << "\r\n------ Failed at WAIT_FOR_MORE_BLOCKS. Ending";
+        QTest::newRow("closing exchange")
+            << QStringList{"--bad-close", "1"} << "" << 5 << "transfer failed" << "transfer"
+            << "^Did Not receive Acknowledge for Algo/Block 7 Exiting$"
+            << "^Failed in the closing exchange, after all 42 bytes" + reset << failed
+            << "Did Not receive Acknowledge for Algo/Block 7 Exiting";
+        QTest::newRow("no lock") << QStringList{"--no-lock", "--timeout", "1"} << "" << 4 << "no lock" << "no-lock"
+                                 << "^Baud Did not Match. Exiting...$"
+                                 << "^No answer from the board · check the cable, reset the board, press Program$"
+                                 << failed << "\r\n\r\nBaud Did not Match. Exiting...";
+        QTest::newRow("support file missing")
+            << QStringList{"--timeout", "1"} << "no era" << 2 << "the image cannot be built" << "image"
+            << "^Cannot load .*/era24_x1.hex: No such file or directory$"
+            << "^Nothing sent · a file could not be loaded: see the log$" << failed
+            << "\r\n\r\n------ Download cancelled: the image could not be built. Nothing was sent.";
+        QTest::newRow("no port") << QStringList{"--timeout", "1"} << "unopened" << 3 << "the port cannot be opened"
+                                 << "port" << "^Download cancelled: no port is open. Choose a port. Nothing was sent.$"
+                                 << "^Nothing sent · the port could not be opened: see the log$" << failed
+                                 << "------ Download cancelled: no port is open. Choose a port. Nothing was sent.";
+        QTest::newRow("port lost") << QStringList{"--hangup-after", "20"} << "" << 6 << "port lost" << "port-lost"
+                                   << "^Download stopped: the port was lost \\(.+\\)\\. Nothing more is sent\\.$"
+                                   << "^Port lost at byte 2[01] of 42 · reconnect, pick the port, press Program$"
+                                   << failed << ". Nothing more is sent.";
+        QTest::newRow("stall") << QStringList{"--silent-after", "20", "--downloads", "2"} << "stall" << 7 << "stall timeout" << "stall"
+                               << "^Download stopped: no reply for 1 s. Nothing more is sent.$"
+                               << "^Given up at byte 21 of 42: no answer$" << failed
+                               << "\r\n\r\n------ Download stopped: no reply for 1 s. Nothing more is sent.";
+        QTest::newRow("interrupted") << QStringList{"--silent-after", "20", "--downloads", "2"} << "interrupt" << 130 << "interrupted"
+                                     << "interrupted" << "^Download stopped: interrupted. Nothing more is sent.$"
+                                     << "^Stopped at byte 21 of 42$" << failed
+                                     << "\r\n\r\n------ Download stopped: interrupted. Nothing more is sent.";
+    }
+
+    void endings()
+    {
+        QFETCH(QStringList, sim);
+        QFETCH(QString, how);
+        QFETCH(int, status);
+        QFETCH(QString, summary);
+        QFETCH(QString, result);
+        QFETCH(QString, reason);
+        QFETCH(QString, bar);
+        QFETCH(int, colour);
+        QFETCH(QString, logEnd);
+        logEnd.replace("\\r\\n", CRLF);
+        WriteSmallFiles(3);
+        if (how == "no era")
+            QFile::remove(dir.filePath("era24_x1.hex"));
+        target = std::make_unique<TargetSimProcess>();
+        QVERIFY(target->Start(sim + QStringList{"--quiet-ms", "200"}));
+        if (how != "unopened")
+            QVERIFY(engine->link.OpenPort(target->device));
+        engine->download.StartDownload(dir.path(), code);
+        if (how == "stall" || how == "interrupt") {
+            QVERIFY2(target->WaitFor("nothing received after it"), qPrintable(target->Output()));
+            // The silent board is seen in the account, not in the log.
+            QTRY_VERIFY(engine->download.Account().quietSeconds >= 0.2);
+            QCOMPARE(engine->download.Account().phase, DownloadAccount::Phase::Transfer);
+            const QString before = engine->log.Text();
+            QVERIFY2(SilentBarText(engine->download.Account()).contains(" s at byte 21 of 42 · check the cable"),
+                     qPrintable(SilentBarText(engine->download.Account())));
+            QCOMPARE(engine->log.Text(), before);
+            engine->download.Abort(how == "stall" ? "no reply for 1 s" : "interrupted",
+                                   how == "stall" ? EndKind::Stall : EndKind::Interrupted);
+        }
+        QVERIFY(engine->WaitUntilEnded());
+        QTest::qWait(50); // a late byte would show in the account
+        const DownloadAccount account = engine->download.Account();
+        QCOMPARE(account.phase, DownloadAccount::Phase::Ended);
+        const EndWords words = WordsOf(account.kind);
+        QCOMPARE(words.status, status);
+        QCOMPARE(QString(words.summary), summary);
+        QCOMPARE(QString(words.result), result);
+        QCOMPARE(int(words.colour), colour);
+        const QString why = EndReason(account);
+        QVERIFY2(reason.isEmpty() ? why.isNull() : QRegularExpression(reason).match(why).hasMatch(), qPrintable(why));
+        QVERIFY2(QRegularExpression(bar).match(EndBarText(account)).hasMatch(), qPrintable(EndBarText(account)));
+        QVERIFY2(engine->log.Text().endsWith(logEnd), qPrintable(engine->log.Text()));
+        QVERIFY(account.totalSeconds >= account.transferSeconds && account.transferSeconds >= 0);
+        if (how == "no era")
+            QCOMPARE(account.file, dir.filePath("era24_x1.hex"));
     }
 
     void onlyTheFirstReceivedByteCounts()

@@ -516,7 +516,8 @@ private slots:
     }
 
     // The bar says before a download whether one can go, and after it how it ended, in
-    // words and colour. In the patterns %app, %code and %port stand for the row's support
+    // words and colour; a board gone silent in the transfer is shown while the window
+    // waits for it, with no time left. In the patterns %app, %code and %port stand for the row's support
     // folder, code file and port, %total for the image's size.
     void barVerdict_data()
     {
@@ -525,15 +526,24 @@ private slots:
         QTest::addColumn<QString>("idle");
         QTest::addColumn<QString>("end");
         QTest::addColumn<QString>("colour");
-        const QString failed = "^Failed at byte %1 of %total · reset the board, start the program "
-                               "again$";
+        const QString reset = " · reset the board, start the program again$";
+        const QString failed = "^Failed at byte %1 of %total" + reset;
         const QString notBuilt = "^Nothing sent · a file could not be loaded: see the log$";
         QTest::newRow("programmed") << QStringList{} << "" << "^Ready$"
                                     << "^Programmed · %total bytes in \\d+\\.\\d s$" << "green";
         QTest::newRow("wrong echo") << QStringList{"--wrong-echo", "700"} << "" << "^Ready$"
                                     << failed.arg(700) << "red";
+        QTest::newRow("wrong echo of the first byte")
+            << QStringList{"--wrong-echo", "0"} << "" << "^Ready$" << "^Failed at the first byte of %total" + reset
+            << "red";
         QTest::newRow("refused acknowledgement")
-            << QStringList{"--bad-ack", "5"} << "" << "^Ready$" << failed.arg("[0-9,]+") << "red";
+            << QStringList{"--bad-ack", "5"} << "" << "^Ready$" << "^Block 5 not acknowledged" + reset << "red";
+        QTest::newRow("failed handshake")
+            << QStringList{"--bad-handshake", "6"} << "" << "^Ready$" << "^No handshake before block 6" + reset
+            << "red";
+        QTest::newRow("closing exchange")
+            << QStringList{"--bad-close", "2"} << "" << "^Ready$"
+            << "^Failed in the closing exchange, after all %total bytes" + reset << "red";
         QTest::newRow("no lock") << QStringList{"--no-lock"} << "" << "^Ready$"
                                  << "^No answer from the board · check the cable, reset the "
                                     "board, press Program$"
@@ -542,10 +552,11 @@ private slots:
                                    << "^Port lost at byte 301 of %total · reconnect, pick the "
                                       "port, press Program$"
                                    << "red";
-        QTest::newRow("window closed") << QStringList{"--silent-after", "300", "--downloads", "0"}
-                                       << "close"
-                                       << "^Ready$" << "^Stopped at byte 301 of %total$"
-                                       << "amber";
+        QTest::newRow("board silent") << QStringList{"--silent-after", "300", "--downloads", "0"}
+                                      << "silent" << "^Ready$"
+                                      << "^No answer for \\d+ s at byte 301 of %total · check the cable "
+                                         "and the board$"
+                                      << "";
         QTest::newRow("support files missing")
             << QStringList{} << "no support file"
             << "^Support files missing: krnl24xx\\.hex, clr24_x1\\.hex, era24_x1\\.hex in %app$"
@@ -605,20 +616,27 @@ private slots:
         QCOMPARE(Log(), TwoLines(code, code));
 
         form->Program->click();
-        if (setup == "close") {
-            QVERIFY(target.WaitFor("nothing received after it"));
-            form->close();
+        if (setup == "silent") {
+            QVERIFY2(WaitUntil([&] { return matches(end, form->DownloadProgress->text()); }, 10000),
+                     qPrintable(form->DownloadProgress->text()));
+            QVERIFY(form->Downloader().Running());
+        } else {
+            QVERIFY(WaitUntil([&] { return !form->Downloader().Running(); }));
+            QTest::qWait(150); // anything still due on the bar would show by now
+            // The whole text in the tooltip; on the bar, cut to fit.
+            QVERIFY2(matches(end, form->DownloadProgress->toolTip()),
+                     qPrintable(form->DownloadProgress->toolTip()));
+            QVERIFY2(form->DownloadProgress->fontMetrics().horizontalAdvance(form->DownloadProgress->text())
+                         < form->DownloadProgress->width(),
+                     qPrintable(form->DownloadProgress->text()));
         }
-        QVERIFY(WaitUntil([&] { return !form->Downloader().Running(); }));
-        QTest::qWait(150); // anything still due on the bar would show by now
-        QVERIFY2(matches(end, form->DownloadProgress->text()),
-                 qPrintable(form->DownloadProgress->text()));
         QVERIFY(!form->DownloadProgress->text().contains(" left"));
-        QCOMPARE(BarHue(form->DownloadProgress), colour);
+        if (!colour.isEmpty())
+            QCOMPARE(BarHue(form->DownloadProgress), colour);
         // A screen reader hears the bar's words, whole.
         QCOMPARE(QAccessible::queryAccessibleInterface(form->DownloadProgress)
                      ->text(QAccessible::Name),
-                 form->DownloadProgress->toolTip());
+                 setup == "silent" ? form->DownloadProgress->text() : form->DownloadProgress->toolTip());
     }
 
     // A settings file that could not be read at start may hold the technician's files and

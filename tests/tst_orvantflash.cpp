@@ -248,6 +248,12 @@ private slots:
                                << QStringList{"--stall-timeout", "1"} << "" << "" << 7
                                << "------ Download stopped: no reply for 1 s. Nothing more is sent."
                                << "failed (7, stall timeout), 31 of 1296 bytes" << "nothing received after it" << "";
+        // With standard error on a terminal, the progress line tells of the silent board
+        // within seconds, without a time left, until the stall timeout gives it up.
+        QTest::newRow("stall seen on a terminal")
+            << QStringList{"--silent-after", "30", "--quiet-ms", "8000"} << QStringList{"--stall-timeout", "6"} << ""
+            << "terminal" << 7 << "------ Download stopped: no reply for 6 s. Nothing more is sent."
+            << "failed (7, stall timeout), 31 of 1296 bytes" << "nothing received after it" << "";
         // SIGTERM while the board waits for an echo; targetsim then serves a second
         // download, so that anything sent after the signal would show.
         QTest::newRow("SIGTERM") << QStringList{"--silent-after", "30", "--downloads", "2"}
@@ -439,6 +445,26 @@ private slots:
             run = RunFlash(arguments);
             holder.kill();
             holder.waitForFinished();
+        } else if (how == "terminal") {
+            Pty pty;
+            QVERIFY(pty.Open());
+            QProcess flash;
+            flash.start("/bin/sh", QStringList{"-c", "exec \"$0\" \"$@\" 2>" + pty.slavePath, ORVANT_FLASH_PATH}
+                                       + arguments);
+            QVERIFY(flash.waitForStarted());
+            QByteArray terminal;
+            QElapsedTimer running;
+            running.start();
+            while (!flash.waitForFinished(10) && running.elapsed() < 30000)
+                terminal += pty.Read(1 << 16, 100);
+            terminal += pty.Read(1 << 16, 200);
+            run.status = flash.exitStatus() == QProcess::NormalExit ? flash.exitCode() : -1;
+            run.out = QString::fromLocal8Bit(flash.readAllStandardOutput());
+            const QString shown = QString::fromUtf8(terminal);
+            const qsizetype silent = shown.indexOf(
+                QRegularExpression("No answer for \\d+ s at byte 31 of 1,296 · check the cable and the board"));
+            QVERIFY2(silent > 0 && shown.left(silent).contains(" s left") && !shown.mid(silent).contains(" s left"),
+                     qPrintable(shown));
         } else if (!how.isEmpty()) {
             Watchdog watchdog(30);
             QProcess flash;
@@ -638,7 +664,17 @@ private slots:
         QVERIFY2(summary[1].startsWith(ports[1] + " [SN-0002]: failed (5, transfer failed), 300 of 1296 bytes"),
                  qPrintable(summary[1]));
         QVERIFY2(summary[2].startsWith(ports[2] + ": programmed, 1296 of 1296 bytes"), qPrintable(summary[2]));
-        QCOMPARE(run.err, "orvant-flash: " + ports[1] + " [SN-0002]: transfer failed: " + own[1].last() + "\n");
+        // The error line and the record give the reason with its position.
+        const QRegularExpressionMatch echo
+            = QRegularExpression("^Received ([0-9A-F]+) instead of ([0-9A-F]+) EXITING$").match(own[1].last());
+        const QString reason = "Serial Communications Error at 300: received " + echo.captured(1) + " instead of "
+                               + echo.captured(2);
+        QCOMPARE(run.err, "orvant-flash: " + ports[1] + " [SN-0002]: transfer failed: " + reason + "\n");
+        auto again = StartTarget("unused.txt", {"--wrong-echo", "300"});
+        QVERIFY(again);
+        const FlashRun json = RunFlash({"-p", again->device, "-s", dir.path(), "--json", code});
+        QCOMPARE(json.status, 5);
+        QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object()["reason"].toString(), reason);
     }
 
     void jsonAndLabelsMakeARecord()

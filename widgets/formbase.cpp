@@ -49,10 +49,10 @@ constexpr int BarPaintMs = 100;
 // How often the open port's device is looked for while no download runs.
 constexpr int PortWatchMs = 500;
 
-QString Bytes(qint64 count)
-{
-    return QLocale(QLocale::English).toString(count);
-}
+// How often the bar checks for a silent board, and how long the board may be silent
+// before the bar says so instead of a time left.
+constexpr int SilenceCheckMs = 1000;
+constexpr double SilentSeconds = 3;
 
 const QString Dot = QStringLiteral(" \u00B7 ");
 
@@ -114,6 +114,9 @@ FormBase::FormBase(const QString &settingsPath, FileDialog *dialog, const QStrin
         PaintProgress();
         AnnounceBar(DownloadProgress->text());
     });
+    silenceTimer = new QTimer(this);
+    silenceTimer->setInterval(SilenceCheckMs);
+    connect(silenceTimer, &QTimer::timeout, this, &FormBase::CheckSilence);
     connect(Program, &QToolButton::clicked, this, &FormBase::StartProgramming);
     // Picking an entry from the list moves to that port at once; typed text is opened by
     // Enter, or by Program before it sends.
@@ -253,8 +256,9 @@ void FormBase::StartProgramming()
     openedPort = Combopuerto->currentText();
     portLost = false;
     downloadShown = true;
-    downloadClock.start();
     download->StartDownload(AppPath, FileToProgram, Combopuerto->currentText());
+    if (download->Running())
+        silenceTimer->start();
 }
 
 FormBase::BarWords FormBase::Readiness() const
@@ -383,77 +387,59 @@ void FormBase::ShowProgress(int echoed, int total)
 void FormBase::PaintProgress()
 {
     SetBarLook(BarLook::Plain);
-    // The image is being built: a new download reports 0 of 1 until its size is known.
-    if (barTotal <= 1) {
-        DownloadProgress->setRange(0, 1);
-        DownloadProgress->setValue(0);
-        DownloadProgress->setFormat(QStringLiteral("Building the image"));
-        DownloadProgress->setToolTip(QString());
-        return;
-    }
     if (DownloadProgress->maximum() != barTotal)
         DownloadProgress->setRange(0, barTotal);
     DownloadProgress->setValue(qBound(0, barEchoed, barTotal));
-    if (barEchoed <= 0 && download->TransferSeconds() <= 0)
+    const DownloadAccount account = download->Account();
+    if (account.phase == DownloadAccount::Phase::LockWait) {
         DownloadProgress->setFormat(QStringLiteral("Waiting for the board to answer") + Dot
-                                    + Bytes(barTotal) + QStringLiteral(" bytes to send"));
+                                    + ByteCount(barTotal) + QStringLiteral(" bytes to send"));
+        return;
+    }
+    // A board silent for seconds in the lock-step exchange is shown as such, not as a
+    // time left that would never come true.
+    showingSilence = account.quietSeconds >= SilentSeconds;
+    if (showingSilence)
+        DownloadProgress->setFormat(SilentBarText(account));
     else
-        DownloadProgress->setFormat(
-            Download::ProgressText(barEchoed, barTotal, download->TransferSeconds()));
+        DownloadProgress->setFormat(Download::ProgressText(barEchoed, barTotal, account.transferSeconds));
+    if (!silenceTimer->isActive())
+        silenceTimer->start();
+}
+
+void FormBase::CheckSilence()
+{
+    if (!download->Running()) {
+        silenceTimer->stop();
+        return;
+    }
+    // Repainted when the board is silent, and once more when bytes flow again.
+    if (showingSilence || download->Account().quietSeconds >= SilentSeconds) {
+        PaintProgress();
+        AnnounceBar(DownloadProgress->text());
+    }
 }
 
 void FormBase::ShowEnd(Download::Outcome how)
 {
     barPaint->Cancel();
-    const qint64 total = image->ImageLength();
-    // The byte under way when the download ended, as the log's failure lines count it.
-    const qint64 at = qBound<qint64>(0, qint64(image->ImagePos), total);
-    const QString reached = Bytes(at) + QStringLiteral(" of ") + Bytes(total);
-    QString text;
-    qint64 value = 0;
-    BarLook look = BarLook::Failed;
-    switch (how) {
-    case Download::Outcome::Programmed:
-        value = total;
-        look = BarLook::Done;
-        text = QStringLiteral("Programmed") + Dot + Bytes(total) + QStringLiteral(" bytes in ")
-            + QString::number(downloadClock.elapsed() / 1000.0, 'f', 1) + QStringLiteral(" s");
-        break;
-    case Download::Outcome::TransferFailed:
-        value = at;
-        text = QStringLiteral("Failed at byte ") + reached + Dot
-            + QStringLiteral("reset the board, start the program again");
-        break;
-    case Download::Outcome::NoLock:
-        text = QStringLiteral("No answer from the board") + Dot
-            + QStringLiteral("check the cable, reset the board, press Program");
-        break;
-    case Download::Outcome::NotBuilt:
-        text = QStringLiteral("Nothing sent") + Dot
-            + QStringLiteral("a file could not be loaded: see the log");
-        break;
-    case Download::Outcome::NoPort:
-        text = QStringLiteral("Nothing sent") + Dot
-            + QStringLiteral("the port could not be opened: see the log");
-        break;
-    case Download::Outcome::PortLost:
-        value = at;
-        text = QStringLiteral("Port lost at byte ") + reached + Dot
-            + QStringLiteral("reconnect, pick the port, press Program");
-        break;
-    case Download::Outcome::Stopped:
-        value = at;
-        look = BarLook::Stopped;
-        text = QStringLiteral("Stopped at byte ") + reached;
-        break;
-    case Download::Outcome::None:
-    case Download::Outcome::Running:
+    silenceTimer->stop();
+    showingSilence = false;
+    // A window that is closing shows nothing more.
+    if (unloaded || how == Download::Outcome::None || how == Download::Outcome::Running)
         return;
+    const DownloadAccount account = download->Account();
+    // The bar filled as far as the board echoed; all of it once programmed.
+    const qint64 total = qMax<qint64>(1, account.total);
+    const qint64 value = account.kind == EndKind::Programmed ? total : qBound<qint64>(0, account.echoed, total);
+    switch (WordsOf(account.kind).colour) {
+    case BarColour::Plain: SetBarLook(BarLook::Plain); break;
+    case BarColour::Done: SetBarLook(BarLook::Done); break;
+    case BarColour::Failed: SetBarLook(BarLook::Failed); break;
     }
-    SetBarLook(look);
-    DownloadProgress->setRange(0, int(qMax<qint64>(1, total)));
+    DownloadProgress->setRange(0, int(total));
     DownloadProgress->setValue(int(value));
-    SetBarText(text);
+    SetBarText(EndBarText(account));
 }
 
 void FormBase::SetBarText(const QString &text)
@@ -506,10 +492,6 @@ void FormBase::SetBarLook(BarLook look)
     case BarLook::Failed:
         chunk = "#e35d5d";
         groove = "#f5c2c2";
-        break;
-    case BarLook::Stopped:
-        chunk = "#f0ad4e";
-        groove = "#fbe3bf";
         break;
     }
     const QString sheet = chunk

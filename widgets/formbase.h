@@ -134,10 +134,13 @@ private:
     void PaintProgress();
     // Gives the bar's words to a screen reader, as the bar's accessible name.
     void AnnounceBar(const QString &words);
+    // Every second of a transfer: repaints the bar when the board has gone silent, and
+    // when it answers again.
+    void CheckSilence();
     // Shows on the bar how the download ended, in words and colour.
     void ShowEnd(Download::Outcome how);
     // The bar in the style's own look (no colour), or in one of the end colours.
-    enum class BarLook { Plain, Done, Failed, Stopped };
+    enum class BarLook { Plain, Done, Failed };
     void SetBarLook(BarLook look);
     // Shows a text that may hold a path on the idle or ended bar: cut in the middle to fit,
     // whole in the bar's tooltip.
@@ -171,8 +174,9 @@ private:
     int barEchoed = 0;
     int barTotal = 0;
     PaintThrottle *barPaint = nullptr;
-    // From the press of Program, for the time a finished download took.
-    QElapsedTimer downloadClock;
+    // Runs during a transfer; showingSilence says the bar tells of a silent board.
+    QTimer *silenceTimer = nullptr;
+    bool showingSilence = false;
 
     std::unique_ptr<DownloadImage> image;
     std::unique_ptr<StatusLog> log;

@@ -134,7 +134,7 @@ inline void PickPort(FormBase *form, const QString &device)
 }
 
 // The colour the operator sees at the left end of a progress bar, where the share of a
-// download begins: "green", "red", "amber", or "plain" for the style's own look.
+// download begins: "green", "red", or "plain" for the style's own look.
 inline QString BarHue(QProgressBar *bar)
 {
     const QImage image = bar->grab().toImage();
@@ -143,8 +143,6 @@ inline QString BarHue(QProgressBar *bar)
         return QStringLiteral("green");
     if (c.red() - c.green() > 40 && qAbs(c.green() - c.blue()) < 20)
         return QStringLiteral("red");
-    if (c.red() - c.blue() > 60 && c.green() - c.blue() > 30)
-        return QStringLiteral("amber");
     return QStringLiteral("plain");
 }
 
