@@ -143,7 +143,7 @@ bool RunBoards(const Arguments &a, Console &console, StopSignals &stops, const D
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (int i = int(boards.size()); i < count; ++i) {
         results[size_t(i)].started = results[size_t(i)].ended = now;
-        results[size_t(i)].total = image.ImageLength();
+        results[size_t(i)].account.total = image.ImageLength();
         finish(i);
     }
 
