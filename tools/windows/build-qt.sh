@@ -52,8 +52,12 @@ if [ -f "$prefix/.complete" ]; then
     echo "== Qt $qt_version for Windows: already built in $prefix"
     exit 0
   fi
-  echo "== Qt for Windows in $prefix was built with another configuration: rebuilding it"
-  [ -f "$record" ] && configuration | diff "$record" - | sed 's/^/   /' || true
+  if [ -f "$record" ]; then
+    echo "== Qt for Windows in $prefix was built with another configuration: rebuilding it"
+    configuration | diff "$record" - | sed 's/^/   /' || true
+  else
+    echo "== Qt for Windows in $prefix has no record of its configuration: rebuilding it"
+  fi
 fi
 mkdir -p "$cache/src"
 start=$(date +%s)
