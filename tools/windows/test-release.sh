@@ -293,8 +293,8 @@ serve_board window
 printf '"%s"\r\n"rfc2217://127.0.0.1:%s"\r\n' "$board_code" "$net_port" >"$cdrive/ZizUdederAdev.cfg"
 window_download() {
   open_window "$app/OrvantBootLoader.exe" || return 1
-  # The Program button's middle, in the window's own pixels.
-  xdotool mousemove --window "$window_id" 236 335 click 1
+  # The middle of the Program button, which the window places at (168, 304), 137 by 65.
+  xdotool mousemove --window "$window_id" 236 336 click 1
   # The download ends when targetsim has served it (or given up on it by its timeout).
   for _ in $(seq 1 240); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.5; done
   sleep 1   # the window shows the end of the download
