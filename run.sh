@@ -25,12 +25,13 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$here"
 
-# What building and running the programs needs; the tests add the fuzzing compiler.
+# What building and running the programs needs; the tests add the fuzzing compiler and
+# ser2net, the device server that the network-port tests start on loopback ports.
 BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
 )
-TEST_PACKAGES=(clang libclang-rt-14-dev llvm)
+TEST_PACKAGES=(clang libclang-rt-14-dev llvm ser2net)
 # The Windows release: the cross compiler, the host's Qt build tools (same Qt version),
 # Debian's source tools for qtbase, git for Qt's other modules, the packers; and for trying
 # it, wine on a virtual display with screenshots and clicks, and a board to program:

@@ -1,5 +1,6 @@
 #include "seriallink.h"
 
+#include "networkline.h"
 #include "serialplatform.h"
 #include "statuslog.h"
 
@@ -34,7 +35,10 @@ SerialLink::SerialLink(StatusLog &log, QObject *parent)
     : DownloadPort(parent)
     , log(log)
     , port(new QSerialPort(this))
+    , network(new NetworkLine(this))
 {
+    connect(network, &NetworkLine::Received, this, &SerialLink::Received);
+    connect(network, &NetworkLine::Lost, this, &SerialLink::ReportLoss);
     connect(port, &QSerialPort::readyRead, this, &SerialLink::OnReadyRead);
     connect(port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { OnError(int(error)); });
@@ -67,16 +71,24 @@ bool SerialLink::OpenPort(const QString &portText)
         return false;
     }
     device = name;
-    port->setPortName(name);
     // A number or a link names its device by a rule the operator may not see: show both.
     const QString shown = name == portText ? name : QStringLiteral("%1 (%2)").arg(portText, name);
+    NetworkAddress address;
+    if (NetworkAddress::Parse(name, &address)) {
+        QString reason;
+        if (network->Open(address, &reason))
+            return true;
+        log.LogLine(QStringLiteral("---- Cannot open port %1: %2").arg(shown, reason));
+        return false;
+    }
+    port->setPortName(name);
     if (!port->open(QIODevice::ReadWrite)) {
         log.LogLine(QStringLiteral("---- Cannot open port %1: %2").arg(shown, OpenFailure(*port)));
         port->clearError();
         return false;
     }
     // The handle is a file descriptor on POSIX systems and a HANDLE (a pointer) on Windows.
-    if (!ClaimDevice(qintptr(port->handle()))) {
+    if (!ClaimDevice(qintptr(port->handle()), &claim)) {
         port->close();
         port->clearError();
         log.LogLine(QStringLiteral("---- Cannot open port %1: it is in use by another program").arg(shown));
@@ -111,13 +123,18 @@ void SerialLink::ClosePort()
 {
     // A loss reported but not yet delivered belongs to the port being closed.
     ++session;
+    network->Close();
     if (port->isOpen())
         port->close();
     port->clearError();
+    ReleaseDevice(claim);
+    claim = -1;
 }
 
 void SerialLink::SendByte(quint8 value)
 {
+    if (network->IsOpen())
+        network->SendByte(value);
     if (!port->isOpen())
         return;
     const char byte = char(value);
@@ -129,40 +146,27 @@ void SerialLink::SendByte(quint8 value)
 
 bool SerialLink::IsOpen() const
 {
-    return port->isOpen();
+    return port->isOpen() || network->IsOpen();
 }
 
 QString SerialLink::DeviceForPortText(const QString &portText)
 {
-    const QString text = portText.trimmed();
-    if (text.isEmpty())
+    if (portText.trimmed().isEmpty())
         return QString();
-    bool isNumber = false;
-    const qlonglong number = text.toLongLong(&isNumber);
-    if (isNumber) {
-        if (number <= 0 || number > 32767)
-            return QString();
-#if defined(Q_OS_WIN)
-        return QStringLiteral("COM%1").arg(number);
-#else
-        return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-#endif
+    if (NetworkAddress::IsNetworkText(portText)) {
+        NetworkAddress address;
+        return NetworkAddress::Parse(portText, &address) ? address.Url() : QString();
     }
-#if defined(Q_OS_WIN)
-    return portText;
-#else
-    // Where the toolkit would look for the name: an absolute path as it stands, one
-    // that starts with ./ or ../ from the current folder, any other name under /dev.
-    QString path = portText;
-    if (portText.startsWith(QLatin1String("./")) || portText.startsWith(QLatin1String("../")))
-        path = QDir::current().absoluteFilePath(portText);
-    else if (!portText.startsWith(QLatin1Char('/')))
-        path = QStringLiteral("/dev/") + portText;
-    // Links (/dev/serial/by-id/...) lead to the device itself: one device has one name
-    // for the duplicate check, the toolkit's lock file and the open.
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
-#endif
+    return SystemDeviceName(portText);
+}
+
+QString SerialLink::SameDeviceKey(const QString &device)
+{
+    NetworkAddress address;
+    if (NetworkAddress::Parse(device, &address))
+        return QStringLiteral("tcp ") + address.Endpoint();
+    const quint64 number = DeviceNumber(device);
+    return number != 0 ? QStringLiteral("device %1").arg(number) : device;
 }
 
 QString SerialLink::PortInfo::Details() const
@@ -225,9 +229,14 @@ void SerialLink::OnError(int error)
             : error == QSerialPort::ReadError
             ? QStringLiteral("the other end hung up or the adapter was unplugged")
             : QStringLiteral("writing to the port failed");
+    ReportLoss(reason);
+}
+
+void SerialLink::ReportLoss(const QString &reason)
+{
     ClosePort();
-    // Receivers run from the event loop, not from inside the serial port's own
-    // notification, and not at all when the port was reopened or closed in between.
+    // Receivers run from the event loop, not from inside the line's own notification,
+    // and not at all when the port was reopened or closed in between.
     const quint64 lost = session;
     QMetaObject::invokeMethod(this, [this, lost, reason] {
         if (lost == session)

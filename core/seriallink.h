@@ -5,11 +5,13 @@
 #include <QString>
 #include <QStringList>
 
+class NetworkLine;
 class QSerialPort;
 class StatusLog;
 
 // The engine's one connection to the target: a serial port at 38400 baud, 8 data bits,
-// no parity, 1 stop bit, no flow control, RTS asserted. Bytes go out one at a time
+// no parity, 1 stop bit, no flow control, RTS asserted; or such a port of a device server
+// on the network (socket://HOST:PORT, rfc2217://HOST:PORT; see NetworkLine). Bytes go out one at a time
 // (SendByte); every arrival hands all bytes then waiting, unaltered and in order, to one
 // emission of Received, on the thread that owns the link (the window's thread).
 class SerialLink : public DownloadPort
@@ -39,14 +41,16 @@ public:
     // The device name of the open (or last opened) port.
     QString DeviceName() const { return device; }
 
-    // The device a port text names, the one name under which it is checked for
-    // duplicates, locked and opened: a whole number n is COMn on Windows and
-    // /dev/ttyS(n-1) elsewhere. On Windows any other text is taken as it stands;
-    // elsewhere an absolute path stands, one that starts with ./ or ../ is taken from the
-    // current folder, any other name lies under /dev (ttyUSB0, pts/5), and links are
-    // followed to the device. Returns an empty text for text that names nothing (empty,
-    // 0, negative).
+    // The device a port text names, the one name under which it is shown and opened:
+    // a network port's URL with scheme and host in lower case, else the system's device
+    // (SystemDeviceName: a whole number n is COMn on Windows and /dev/ttyS(n-1)
+    // elsewhere, names as the system places them, links followed). Returns an empty text
+    // for text that names nothing (empty, 0, negative, a malformed URL).
     static QString DeviceForPortText(const QString &portText);
+    // What two devices share when they are one port: a network port's host and port
+    // (whichever scheme speaks to it), a device's number (whichever node names it), or
+    // else its name.
+    static QString SameDeviceKey(const QString &device);
     // A serial port the system reports.
     struct PortInfo {
         QString device;        // device name, e.g. /dev/ttyUSB0 or COM3
@@ -64,10 +68,15 @@ public:
 private:
     void OnReadyRead();
     void OnError(int error);
+    // Closes the lost line and tells the owner, from the event loop.
+    void ReportLoss(const QString &reason);
 
     StatusLog &log;
     QSerialPort *port;
+    NetworkLine *network;
     QString device;
+    // The platform's claim on the open device (ClaimDevice), released at close.
+    qintptr claim = -1;
     // Counts opens and closes, so that a loss reported for one port is not delivered
     // once that port has been closed or another opened.
     quint64 session = 0;

@@ -1,6 +1,8 @@
-// Downloads end to end: the engine on a real pseudo-terminal against the simulated target.
+// Downloads end to end: the engine on a real pseudo-terminal against the simulated target,
+// directly or through ser2net on the network.
 #include "engine.h"
 #include "files.h"
+#include "ser2net.h"
 #include "targetsimprocess.h"
 
 #include <QFile>
@@ -18,9 +20,14 @@ private:
     QString code;
     std::unique_ptr<Engine> engine;
     std::unique_ptr<TargetSimProcess> target;
+    std::unique_ptr<Ser2Net> server;
+
+    // How the engine reaches targetsim's pseudo-terminal.
+    enum Line { Direct, RawTcp, Rfc2217 };
 
     // Four one-word support files (blocks 0 to 3 of 6 bytes each) and a code file of
-    // codeBlocks one-word segments, so every block is 6 bytes long.
+    // codeBlocks one-word segments, so every block is 6 bytes long. The code words
+    // FFFF, FFFE, ... hold 0xFF bytes, which a telnet line must double.
     void WriteSmallFiles(int codeBlocks)
     {
         for (int i = 0; i < 4; ++i)
@@ -28,19 +35,35 @@ private:
                               BootTable({{quint16(0x10 * i), {quint16(0xA0 + i)}}}, "support")));
         QList<Segment> segments;
         for (int k = 0; k < codeBlocks; ++k)
-            segments.append(Segment{quint16(0x8000 + 0x100 * k), {quint16(0x1D00 + k)}});
+            segments.append(Segment{quint16(0x8000 + 0x100 * k), {quint16(0xFFFF - k)}});
         code = dir.filePath("code.hex");
         QVERIFY(WriteFile(code, BootTable(segments, "end")));
     }
 
-    // Starts targetsim and opens its line; the flash it programs goes to flash.txt.
-    void StartTarget(const QStringList &options = {})
+    // Starts targetsim and opens its line, directly or through ser2net; the flash it
+    // programs goes to flash.txt.
+    void StartTarget(const QStringList &options = {}, Line line = Direct)
     {
         target = std::make_unique<TargetSimProcess>();
         QVERIFY(target->Start(QStringList{"--flash-out", dir.filePath("flash.txt"), "--timeout",
                                           "20", "--quiet-ms", "200"}
                               + options));
-        QVERIFY(engine->link.OpenPort(target->device));
+        if (line == Direct) {
+            QVERIFY(engine->link.OpenPort(target->device));
+            return;
+        }
+        server = std::make_unique<Ser2Net>();
+        QVERIFY2(server->Start(target->device), qPrintable(server->process.readAll()));
+        QVERIFY2(engine->link.OpenPort(server->Url(line == RawTcp ? Ser2Net::Raw : Ser2Net::Rfc2217)),
+                 qPrintable(engine->log.Text()));
+    }
+
+    static void AddLineColumn()
+    {
+        QTest::addColumn<int>("line");
+        QTest::newRow("pseudo-terminal") << int(Direct);
+        QTest::newRow("raw TCP through ser2net") << int(RawTcp);
+        QTest::newRow("RFC 2217 through ser2net") << int(Rfc2217);
     }
 
     // The download ran to completion: targetsim saw a correct exchange and programmed
@@ -92,6 +115,7 @@ private slots:
     void cleanup()
     {
         engine->link.ClosePort();
+        server.reset();
         target.reset();
         engine.reset();
     }
@@ -163,10 +187,13 @@ private slots:
         QCOMPARE(engine->Protocol(), Locked(2) + FirstFive() + Completed());
     }
 
+    void sevenBlocksHaveTwoHandshakes_data() { AddLineColumn(); }
+
     void sevenBlocksHaveTwoHandshakes()
     {
+        QFETCH(int, line);
         WriteSmallFiles(3);
-        StartTarget();
+        StartTarget({}, Line(line));
         engine->download.StartDownload(dir.path(), code);
         VerifyComplete();
         QCOMPARE(engine->Protocol(), Locked(2) + FirstFive() + Programing(5) + Programing(6) + Completed());
@@ -307,10 +334,14 @@ private slots:
         QCOMPARE(engine->enabling, QList<bool>({false}));
     }
 
+    // The target's line hangs up; through a device server the connection drops.
+    void lineClosedMidTransfer_data() { AddLineColumn(); }
+
     void lineClosedMidTransfer()
     {
+        QFETCH(int, line);
         WriteSmallFiles(2);
-        StartTarget({"--hangup-after", "20"});
+        StartTarget({"--hangup-after", "20"}, Line(line));
         engine->download.StartDownload(dir.path(), code);
         QTRY_VERIFY_WITH_TIMEOUT(!engine->download.Running(), 10000);
         QVERIFY2(engine->Text().contains(CRLF + CRLF + "------ Download stopped: the port was lost"),
