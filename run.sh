@@ -18,7 +18,8 @@
 #                                  $ORVANT_WINDOWS_CACHE), the three programs, a zip and an
 #                                  installer; Qt's qtserialport/ and qtsvg/ sources come from
 #                                  the folder $ORVANT_QT_SOURCES names, else are cloned
-#   ./run.sh windows-test          try that release under wine on a virtual display
+#   ./run.sh windows-test          try that release under wine on a virtual display,
+#                                  programming the simulated target through ser2net
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -33,12 +34,13 @@ BUILD_PACKAGES=(
 TEST_PACKAGES=(clang libclang-rt-14-dev llvm ser2net)
 # The Windows release: the cross compiler, the host's Qt build tools (same Qt version),
 # Debian's source tools for qtbase, git for Qt's other modules, the packers; and for trying
-# it, wine on a virtual display with screenshots.
+# it, wine on a virtual display with screenshots and clicks, and a board to program:
+# targetsim (built from these sources) behind ser2net.
 WINDOWS_PACKAGES=(
   cmake ninja-build dpkg-dev git qt6-base-dev qt6-base-dev-tools
   g++-mingw-w64-x86-64-posix mingw-w64-tools nsis help2man zip unzip
 )
-WINDOWS_TEST_PACKAGES=(wine wine64 xvfb xauth x11-utils imagemagick)
+WINDOWS_TEST_PACKAGES=(wine wine64 xvfb xauth x11-utils xdotool imagemagick ser2net iproute2)
 # Making and checking the packages: the man page, the checks, man -w, the completion.
 PACKAGE_PACKAGES=(dpkg-dev help2man lintian man-db bash-completion)
 
@@ -171,7 +173,7 @@ case "$cmd" in
     "$here/tools/windows/build-release.sh" "$here/build-windows"
     ;;
   windows-test)
-    install_packages "${WINDOWS_PACKAGES[@]}" "${WINDOWS_TEST_PACKAGES[@]}"
+    install_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${WINDOWS_TEST_PACKAGES[@]}"
     [ -n "$(ls "$here"/build-windows/*-setup.exe 2>/dev/null)" ] \
       || "$here/tools/windows/build-release.sh" "$here/build-windows"
     "$here/tools/windows/test-release.sh" "$here/build-windows"

@@ -6,9 +6,13 @@
 #   - with a read-only settings file at C:\, the window reads it and saves in the user's
 #     application-data folder, leaving the file at C:\ as it was;
 #   - the installer installs silently, the installed programs start and close, and the
-#     uninstaller removes what was installed (support files the user added stay).
-# A download cannot run under wine (its serial port never reports arriving bytes to a
-# program that waits for them the way Qt SerialPort does), so none is tried.
+#     uninstaller removes what was installed (support files the user added stay);
+#   - a board is programmed: targetsim plays it on a pseudo-terminal on the Linux side,
+#     ser2net serves that line on a loopback TCP port in RFC 2217 mode, and orvant-flash.exe
+#     (then a window, its Program button clicked) downloads to rfc2217://127.0.0.1:PORT;
+#     targetsim's flash must then equal the code file. Wine's own COM ports cannot serve:
+#     they never report arriving bytes to a program that waits for them the way Qt
+#     SerialPort does.
 #
 #   tools/windows/test-release.sh [build folder]      (default: build-windows/)
 set -euo pipefail
@@ -34,9 +38,10 @@ done
 Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 export DISPLAY=":$display"
+sim_pid=""; ser2net_pid=""
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
-  kill "$xvfb" 2>/dev/null || true
+  kill "$xvfb" $sim_pid $ser2net_pid 2>/dev/null || true
 }
 trap cleanup EXIT
 
@@ -107,23 +112,39 @@ rm -f "$app"/*.hex
 # Windows does (WM_CLOSE, from taskkill without /f) and waits for it to end. Succeeds when
 # the window came up and the program ended with status 0.
 run_window() { # program.exe, screenshot file or ""
-  local exe="$1" shot="$2" program status=0 id=""
+  local exe="$1" shot="$2"
+  open_window "$exe" || return 1
+  [ -z "$shot" ] || import -window "$window_id" "$shot"
+  close_window "$exe"
+}
+
+# Starts a window program and waits until its window is up and painted: $program_pid is
+# the program, $window_id its X window.
+open_window() { # program.exe
+  local exe="$1" program
   program="$(basename "$exe")"
+  window_id=""
   wine "$exe" >"$work/$program.log" 2>&1 &
   program_pid=$!
   for _ in $(seq 1 120); do
-    id="$(xwininfo -root -tree 2>/dev/null | grep "\"$caption\"" | awk '{print $1}' | head -1)"
-    [ -n "$id" ] && break
+    window_id="$(xwininfo -root -tree 2>/dev/null | grep "\"$caption\"" | awk '{print $1}' | head -1)"
+    [ -n "$window_id" ] && break
     kill -0 "$program_pid" 2>/dev/null || break
     sleep 0.5
   done
-  if [ -z "$id" ]; then
+  if [ -z "$window_id" ]; then
     echo "      no window from $program:"; tail -5 "$work/$program.log"
     kill "$program_pid" 2>/dev/null || true
     return 1
   fi
   sleep 3   # until it has painted
-  [ -z "$shot" ] || import -window "$id" "$shot"
+}
+
+# Closes the window open_window started as Windows does (WM_CLOSE) and waits for the
+# program to end with status 0.
+close_window() { # program.exe
+  local program status=0
+  program="$(basename "$1")"
   wine taskkill /im "$program" >/dev/null 2>&1 || true
   for _ in $(seq 1 40); do
     kill -0 "$program_pid" 2>/dev/null || break
@@ -178,6 +199,112 @@ for program in OrvantBootLoader11 OrvantBootLoader; do
   rm -f "$cdrive/$cfg"
   rm -rf "$appdata/$program"
 done
+
+echo "== Programming a board through rfc2217://127.0.0.1:PORT (ser2net, targetsim)"
+# targetsim is a Linux program: built here from the same sources.
+linux="$out/linux"
+{ cmake -S "$source_dir" -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    && cmake --build "$linux" --target targetsim; } >"$work/linux-build.log" 2>&1 \
+  || { tail -20 "$work/linux-build.log"; echo "test-release: cannot build targetsim" >&2; exit 1; }
+targetsim="$linux/targetsim/targetsim"
+samples="$work/samples"
+"$targetsim" --write-samples "$samples" --code-name board.hex >/dev/null
+board_code="$(winepath -w "$samples/board.hex")"
+
+# The code file's words at their addresses, as targetsim's --flash-out lists them.
+expected_flash() { # code file
+  tr -d '\r' <"$1" | awk '
+    function hex(s,   i, c, v) { v = 0; s = toupper(s)
+      for (i = 1; i <= length(s); i++) { c = index("0123456789ABCDEF", substr(s, i, 1)); if (!c) break; v = v * 16 + c - 1 }
+      return v }
+    { line[NR] = $1 }
+    END { at = 2
+      for (len = hex(line[at++]); len != 0; len = hex(line[at++])) {
+        addr = hex(line[at++]); at++
+        for (i = 0; i < len; i++) words[(addr + i) % 65536] = hex(line[at++])
+      }
+      for (a in words) printf "%04X %04X\n", a, words[a] }' | sort
+}
+expected_flash "$samples/board.hex" >"$work/expected.flash"
+
+# Starts targetsim for one download on a pseudo-terminal, and ser2net serving that line in
+# RFC 2217 mode on a free loopback port: $net_port. The board's flash goes to $work/NAME.flash.
+serve_board() { # name
+  local name="$1"
+  rm -f "$work/$name.flash" "$work/$name.tty"
+  "$targetsim" --downloads 1 --timeout 300 --link "$work/$name.tty" \
+    --flash-out "$work/$name.flash" >"$work/$name.targetsim" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 1 100); do [ -e "$work/$name.tty" ] && break; sleep 0.1; done
+  net_port=20417
+  while [ -n "$(ss -Hltn "sport = :$net_port")" ]; do net_port=$((net_port + 1)); done
+  cat >"$work/$name.yaml" <<YAML
+connection: &board
+  accepter: telnet(rfc2217),tcp,127.0.0.1,$net_port
+  connector: serialdev,$work/$name.tty,38400n81,local
+YAML
+  ser2net -n -u -P "$work/$name.ser2net.pid" -c "$work/$name.yaml" >"$work/$name.ser2net" 2>&1 &
+  ser2net_pid=$!
+  for _ in $(seq 1 100); do
+    [ -n "$(ss -Hltn "sport = :$net_port")" ] && break
+    kill -0 "$ser2net_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+}
+
+# Waits up to SECONDS for a process of this script to end, then stops it (TERM, then KILL);
+# succeeds when it ended by itself with status 0.
+end_process() { # pid, seconds
+  local pid="$1" status=0 ended=0
+  for _ in $(seq 1 $(($2 * 2))); do kill -0 "$pid" 2>/dev/null || { ended=1; break; }; sleep 0.5; done
+  if [ "$ended" -eq 0 ]; then
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 1 10); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  wait "$pid" 2>/dev/null || status=$?
+  [ "$ended" -eq 1 ] && [ "$status" -eq 0 ]
+}
+
+# Once the host program has ended, targetsim ends its download within its quiet period;
+# then ser2net is stopped. Succeeds when targetsim ended with status 0 and the flash it
+# reports equals the code file.
+board_programmed() { # name
+  local name="$1" status=0
+  end_process "$sim_pid" 20 || status=1
+  end_process "$ser2net_pid" 0 || true
+  sim_pid=""; ser2net_pid=""
+  sed 's/^/      /' "$work/$name.targetsim"
+  [ "$status" -eq 0 ] && [ -s "$work/$name.flash" ] \
+    && cmp -s "$work/expected.flash" <(sort "$work/$name.flash")
+}
+
+serve_board cli
+flash -q -s "$(winepath -w "$samples")" -p "rfc2217://127.0.0.1:$net_port" "$board_code"
+check "orvant-flash.exe -p rfc2217://127.0.0.1:$net_port: status 0, programmed" \
+  flash_ok 0 ": programmed, "
+sed 's/^/      /' "$work/flash.txt"
+check "targetsim's flash equals the code file" board_programmed cli
+
+# The window reads the support files from its own folder, and the code file and the port
+# from C:\ZizUdederAdev.cfg; Program is clicked as an operator would.
+cp "$samples"/krnl24xx.hex "$samples"/clr24_x1.hex "$samples"/era24_x1.hex "$samples"/prg24_x1.hex "$app/"
+serve_board window
+printf '"%s"\r\n"rfc2217://127.0.0.1:%s"\r\n' "$board_code" "$net_port" >"$cdrive/ZizUdederAdev.cfg"
+window_download() {
+  open_window "$app/OrvantBootLoader.exe" || return 1
+  # The middle of the Program button, which the window places at (168, 304), 137 by 65.
+  xdotool mousemove --window "$window_id" 236 336 click 1
+  # The download ends when targetsim has served it (or given up on it by its timeout).
+  for _ in $(seq 1 240); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.5; done
+  sleep 1   # the window shows the end of the download
+  import -window "$window_id" "$work/window-download.png" || true
+  close_window "$app/OrvantBootLoader.exe"
+}
+check "OrvantBootLoader.exe, Program clicked: the download ends and the window closes with status 0" \
+  window_download
+check "targetsim's flash equals the code file" board_programmed window
+rm -f "$cdrive/ZizUdederAdev.cfg" "$app"/*.hex
 
 echo "== The installer"
 installed="$cdrive/Program Files/Orvant BootLoader"
