@@ -139,6 +139,20 @@ void SerialLink::SendByte(quint8 value)
     }
     if (!port->isOpen())
         return;
+    // Straight to the device while nothing waits in the toolkit's buffer (a byte written
+    // directly then could pass the ones waiting there): the toolkit's write would switch
+    // its write notifier on and off again for every byte.
+    if (port->bytesToWrite() == 0) {
+        switch (WriteByteDirect(port->handle(), value)) {
+        case DirectWrite::Written:
+            return;
+        case DirectWrite::Failed:
+            ReportLoss(QStringLiteral("writing to the port failed"));
+            return;
+        case DirectWrite::NotHandled:
+            break;
+        }
+    }
     const char byte = char(value);
     // write() only buffers; flush() puts the byte on the line now instead of on the
     // next pass of the event loop.

@@ -178,3 +178,30 @@ void ReleaseDevice(qintptr)
 }
 
 #endif
+
+#if defined(Q_OS_UNIX)
+
+DirectWrite WriteByteDirect(qintptr handle, quint8 value)
+{
+    const char byte = char(value);
+    for (;;) {
+        const ssize_t written = ::write(int(handle), &byte, 1);
+        if (written == 1)
+            return DirectWrite::Written;
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+            return DirectWrite::NotHandled;
+        return DirectWrite::Failed;
+    }
+}
+
+#else
+
+// The toolkit's overlapped write is the way to a Windows port.
+DirectWrite WriteByteDirect(qintptr, quint8)
+{
+    return DirectWrite::NotHandled;
+}
+
+#endif

@@ -33,3 +33,13 @@ bool RequestLowLatency(qintptr handle);
 // only anyway). *claim receives what ReleaseDevice must be given when the port closes.
 bool ClaimDevice(qintptr handle, qintptr *claim);
 void ReleaseDevice(qintptr claim);
+
+// What WriteByteDirect did with the byte.
+enum class DirectWrite { Written, NotHandled, Failed };
+
+// Writes one byte straight to the open, non-blocking file handle, without the toolkit's
+// write buffer and its notifier, which would cost two passes of the event loop for every
+// byte. NotHandled where the driver cannot take the byte now (its buffer is full) or the
+// platform has no such write (Windows): the caller then hands the byte to the toolkit.
+// Failed where the system refuses the write for good (the line is gone).
+DirectWrite WriteByteDirect(qintptr handle, quint8 value);
