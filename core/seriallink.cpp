@@ -143,7 +143,7 @@ void SerialLink::SendByte(quint8 value)
     // directly then could pass the ones waiting there): the toolkit's write would switch
     // its write notifier on and off again for every byte.
     if (port->bytesToWrite() == 0) {
-        switch (WriteByteDirect(port->handle(), value)) {
+        switch (WriteByteDirect(qintptr(port->handle()), value)) {
         case DirectWrite::Written:
             return;
         case DirectWrite::Failed:
