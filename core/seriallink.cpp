@@ -10,6 +10,7 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
+#include <chrono>
 #include <system_error>
 
 namespace {
@@ -123,6 +124,7 @@ void SerialLink::ClosePort()
 {
     // A loss reported but not yet delivered belongs to the port being closed.
     ++session;
+    answerAwaited = false;
     network->Close();
     if (port->isOpen())
         port->close();
@@ -145,6 +147,7 @@ void SerialLink::SendByte(quint8 value)
     if (port->bytesToWrite() == 0) {
         switch (WriteByteDirect(qintptr(port->handle()), value)) {
         case DirectWrite::Written:
+            answerAwaited = true;
             return;
         case DirectWrite::Failed:
             ReportLoss(QStringLiteral("writing to the port failed"));
@@ -218,8 +221,30 @@ QList<SerialLink::PortInfo> SerialLink::SystemPorts()
 void SerialLink::OnReadyRead()
 {
     const QByteArray bytes = port->readAll();
-    if (!bytes.isEmpty())
-        emit Received(bytes);
+    if (bytes.isEmpty())
+        return;
+    answerAwaited = false;
+    emit Received(bytes);
+
+    // In lock step the byte just sent back is answered within a byte time or two: that
+    // answer is waited for on the device itself, which spares a whole pass of the event
+    // loop per byte. The wait goes on for a few milliseconds at most; then the event loop
+    // has its turn (painting, a close request, a stop), and the next answer comes through
+    // the toolkit again. A wait that ends without bytes leaves the device to the toolkit,
+    // which reports an error or a hang-up as it always does.
+    const quint64 open = session;
+    const auto sliceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(DirectSliceMs);
+    char buffer[256];
+    while (answerAwaited && session == open && port->isOpen()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(sliceEnd - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        const qint64 got = ReadDirect(qintptr(port->handle()), buffer, qint64(sizeof buffer), int(left.count()));
+        if (got <= 0)
+            break;
+        answerAwaited = false;
+        emit Received(QByteArray(buffer, int(got)));
+    }
 }
 
 void SerialLink::OnError(int error)

@@ -80,4 +80,10 @@ private:
     // Counts opens and closes, so that a loss reported for one port is not delivered
     // once that port has been closed or another opened.
     quint64 session = 0;
+    // A byte went straight to the device and nothing has come back since: its answer
+    // may be waited for on the device itself (OnReadyRead).
+    bool answerAwaited = false;
+    // How long OnReadyRead waits for answers on the device before the event loop has its
+    // turn again.
+    static constexpr int DirectSliceMs = 4;
 };

@@ -12,6 +12,7 @@
 #if defined(Q_OS_UNIX)
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -196,12 +197,33 @@ DirectWrite WriteByteDirect(qintptr handle, quint8 value)
     }
 }
 
+qint64 ReadDirect(qintptr handle, char *buffer, qint64 size, int timeoutMs)
+{
+    pollfd line{int(handle), POLLIN, 0};
+    const int ready = ::poll(&line, 1, timeoutMs);
+    if (ready == 0 || (ready < 0 && errno == EINTR))
+        return 0;
+    if (ready < 0 || !(line.revents & POLLIN))
+        return -1;
+    const ssize_t got = ::read(int(handle), buffer, size_t(size));
+    if (got > 0)
+        return got;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return 0;
+    return -1;
+}
+
 #else
 
 // The toolkit's overlapped write is the way to a Windows port.
 DirectWrite WriteByteDirect(qintptr, quint8)
 {
     return DirectWrite::NotHandled;
+}
+
+qint64 ReadDirect(qintptr, char *, qint64, int)
+{
+    return -1;
 }
 
 #endif

@@ -43,3 +43,10 @@ enum class DirectWrite { Written, NotHandled, Failed };
 // platform has no such write (Windows): the caller then hands the byte to the toolkit.
 // Failed where the system refuses the write for good (the line is gone).
 DirectWrite WriteByteDirect(qintptr handle, quint8 value);
+
+// Waits up to timeoutMs for bytes on the open, non-blocking file handle and reads those
+// waiting (at most size) straight into buffer, past the toolkit and its event loop.
+// Returns how many were read; 0 when none came in time (or a signal broke the wait);
+// -1 where the platform has no such read (Windows) or the device reports anything but
+// bytes (an error, a hang-up), which the toolkit's own read then reports.
+qint64 ReadDirect(qintptr handle, char *buffer, qint64 size, int timeoutMs);

@@ -6,10 +6,12 @@
 #include "seriallink.h"
 #include "serialplatform.h"
 #include "statuslog.h"
+#include "targetsimprocess.h"
 #include "telnet.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -43,6 +45,7 @@ private slots:
     void opensWithFixedLineSettings();
     void everyByteValuePassesUnchanged();
     void bytesWaitingArriveInOneCall();
+    void lockStepLeavesTheEventLoopItsTurn();
     void reopeningTheSamePortDeliversAgain();
     void nothingIsDeliveredAfterClose();
     void portThatCannotBeOpenedLogsOneLine_data();
@@ -190,6 +193,39 @@ void TestSerialLink::bytesWaitingArriveInOneCall()
     QTest::qWait(50);
     QCOMPARE(received.count(), 1);
     QCOMPARE(received.at(0).at(0).toByteArray().toHex(), bytes.toHex());
+}
+
+void TestSerialLink::lockStepLeavesTheEventLoopItsTurn()
+{
+    // A target that answers every byte at once: the link waits for the answers on the
+    // device itself, but never so long that the event loop (a window's painting, a close
+    // request, a stop) is kept from its turn.
+    TargetSimProcess target;
+    QVERIFY(target.Start({"--echo-only", "--timeout", "60"}));
+    QVERIFY(link->OpenPort(target.device));
+    constexpr int count = 4000;
+    QByteArray sent, echoed;
+    connect(link, &SerialLink::Received, this, [&](const QByteArray &bytes) {
+        echoed += bytes;
+        if (sent.size() < count && echoed.size() == sent.size()) {
+            sent += char(sent.size() * 7 + 3);
+            link->SendByte(quint8(sent.back()));
+        }
+    });
+    int turns = 0;
+    QTimer turn;
+    connect(&turn, &QTimer::timeout, this, [&] { ++turns; });
+    turn.start(5);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    sent += char(3);
+    link->SendByte(3);
+    QTRY_VERIFY_WITH_TIMEOUT(echoed.size() == count, 60000);
+    const qint64 ms = elapsed.elapsed();
+    QCOMPARE(echoed.toHex(), sent.toHex());
+    // Every few milliseconds at the least; a wait that kept the loop out would leave
+    // none at all.
+    QVERIFY2(turns >= ms / 40, qPrintable(QStringLiteral("%1 turns in %2 ms").arg(turns).arg(ms)));
 }
 
 void TestSerialLink::reopeningTheSamePortDeliversAgain()
