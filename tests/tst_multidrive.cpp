@@ -561,6 +561,10 @@ private slots:
             << QStringList{} << "no support file"
             << "^Support files missing: krnl24xx\\.hex, clr24_x1\\.hex, era24_x1\\.hex in %app$"
             << notBuilt << "red";
+        QTest::newRow("all support files missing")
+            << QStringList{} << "no support files"
+            << "^Support files missing: krnl24xx\\.hex, clr24_x1\\.hex, era24_x1\\.hex, prg24_x1\\.hex in %app$"
+            << notBuilt << "red";
         QTest::newRow("code file missing") << QStringList{} << "no code file"
                                            << "^Code file missing: %code$" << notBuilt << "red";
         QTest::newRow("port cannot be opened")
@@ -580,11 +584,12 @@ private slots:
         QString app = samples;
         QString code = samples + "/sample.hex";
         QString port = target.device;
-        if (setup == "no support file") {
+        if (setup.startsWith("no support file")) {
             // Long enough that the bar cannot show it whole.
-            app = dir->filePath("without-era-" + QString(60, 'x'));
+            app = dir->filePath((setup == "no support file" ? "without-era-" : "without-any-") + QString(60, 'x'));
             QVERIFY(QDir().mkpath(app));
-            QVERIFY(QFile::copy(samples + "/prg24_x1.hex", app + "/prg24_x1.hex"));
+            if (setup == "no support file")
+                QVERIFY(QFile::copy(samples + "/prg24_x1.hex", app + "/prg24_x1.hex"));
         } else if (setup == "no code file") {
             code = dir->filePath("gone.hex");
         } else if (setup == "no port") {
@@ -606,10 +611,15 @@ private slots:
         QVERIFY2(form->DownloadProgress->fontMetrics().horizontalAdvance(form->DownloadProgress->text())
                      < form->DownloadProgress->width(),
                  qPrintable(form->DownloadProgress->text()));
-        // Cut to fit, the bar keeps the file names whole and cuts the folder.
+        // Cut to fit, the bar keeps the file names whole and cuts the folder (or leaves it
+        // out, where the names leave no room for it).
         if (setup == "no support file")
             QVERIFY2(form->DownloadProgress->text().startsWith(
                          "Support files missing: krnl24xx.hex, clr24_x1.hex, era24_x1.hex in "),
+                     qPrintable(form->DownloadProgress->text()));
+        if (setup == "no support files")
+            QVERIFY2(form->DownloadProgress->text().contains(
+                         "issing: krnl24xx.hex, clr24_x1.hex, era24_x1.hex, prg24_x1.hex"),
                      qPrintable(form->DownloadProgress->text()));
         QCOMPARE(BarHue(form->DownloadProgress), QString("plain"));
         // The log keeps its own lines only.
@@ -671,6 +681,9 @@ private slots:
         QVERIFY2(form->DownloadProgress->toolTip().endsWith(
                      " · settings will not be saved: the file could not be read"),
                  qPrintable(form->DownloadProgress->toolTip()));
+        // On the bar too, in fewer words where need be, and never cut.
+        QVERIFY2(form->DownloadProgress->text().contains(" · settings will not be saved"),
+                 qPrintable(form->DownloadProgress->text()));
         form->close();
         QCOMPARE(FileIdentity(odd), before);
         QCOMPARE(Log(), TwoLines("/t/zla.hex", "/t/zla.hex"));

@@ -261,7 +261,7 @@ void FormBase::StartProgramming()
         silenceTimer->start();
 }
 
-FormBase::BarWords FormBase::Readiness() const
+QList<FormBase::BarWords> FormBase::Readiness() const
 {
     const QDir folder(programFolder);
     QStringList missing;
@@ -269,30 +269,36 @@ FormBase::BarWords FormBase::Readiness() const
         if (!QFileInfo(folder.filePath(QLatin1String(name))).isFile())
             missing << QLatin1String(name);
     }
-    if (!missing.isEmpty())
-        return {QStringLiteral("Support file%1 missing: %2 in ")
-                    .arg(missing.size() > 1 ? QStringLiteral("s") : QString(),
-                         missing.join(QStringLiteral(", "))),
-                QDir::toNativeSeparators(programFolder), QString()};
+    if (!missing.isEmpty()) {
+        // Several names leave little room for the folder: without it, the names whole.
+        const QString names = missing.join(QStringLiteral(", "));
+        const QString what = QStringLiteral("Support file%1 missing: ")
+                                     .arg(missing.size() > 1 ? QStringLiteral("s") : QString());
+        return {{what + names + QStringLiteral(" in "), QDir::toNativeSeparators(programFolder), {}},
+                {what + names, {}, {}},
+                {QStringLiteral("Missing: ") + names, {}, {}}};
+    }
     if (FileToProgram.isEmpty() || !Program->isEnabled())
-        return {QStringLiteral("Choose a code file"), {}, {}};
+        return {{QStringLiteral("Choose a code file"), {}, {}}};
     const QFileInfo code(FileToProgram);
     if (!code.exists() || !code.isFile()) {
         // The folder may be cut, the file's name stays whole.
         const int name = int(qMax(FileToProgram.lastIndexOf(QLatin1Char('/')),
                                   FileToProgram.lastIndexOf(QLatin1Char('\\')))) + 1;
-        return {code.exists() ? QStringLiteral("Not a code file: ")
-                              : QStringLiteral("Code file missing: "),
-                FileToProgram.left(name), FileToProgram.mid(name)};
+        return {{code.exists() ? QStringLiteral("Not a code file: ")
+                               : QStringLiteral("Code file missing: "),
+                 FileToProgram.left(name), FileToProgram.mid(name)}};
     }
     const QString shown = Combopuerto->currentText();
     if (shown != openedPort)
-        return {QStringLiteral("Port not open: "), shown, Dot + QStringLiteral("press Enter to open it")};
+        return {{QStringLiteral("Port not open: "), shown, Dot + QStringLiteral("press Enter to open it")},
+                {QStringLiteral("Port not open: "), shown, Dot + QStringLiteral("press Enter")}};
     if (portLost)
-        return {QStringLiteral("Port lost: "), shown, Dot + QStringLiteral("plug the adapter in again")};
+        return {{QStringLiteral("Port lost: "), shown, Dot + QStringLiteral("plug the adapter in again")},
+                {QStringLiteral("Port lost: "), shown, {}}};
     if (!link->IsOpen())
-        return {QStringLiteral("Port not open: "), shown, QString()};
-    return {QStringLiteral("Ready"), {}, {}};
+        return {{QStringLiteral("Port not open: "), shown, {}}};
+    return {{QStringLiteral("Ready"), {}, {}}};
 }
 
 void FormBase::ShowReadiness()
@@ -303,12 +309,23 @@ void FormBase::ShowReadiness()
     SetBarLook(BarLook::Plain);
     DownloadProgress->setRange(0, 1);
     DownloadProgress->setValue(0);
-    BarWords words = Readiness();
+    const QList<BarWords> texts = Readiness();
     // This run's choices will be lost at close: said for as long as the window is open,
-    // not only in the one log line that the next choice clears.
-    if (!unreadSettings.isEmpty())
-        words.after += Dot + QStringLiteral("settings will not be saved: the file could not be read");
-    SetBarText(words);
+    // not only in the one log line that the next choice clears. On a narrow bar in
+    // fewer words, and the state's own words before it.
+    if (unreadSettings.isEmpty()) {
+        SetBarText(texts);
+        return;
+    }
+    QList<BarWords> warned;
+    for (const QString &warning : {QStringLiteral("settings will not be saved: the file could not be read"),
+                                   QStringLiteral("settings will not be saved")}) {
+        for (BarWords words : texts) {
+            words.after += Dot + warning;
+            warned << words;
+        }
+    }
+    SetBarText(warned + texts);
 }
 
 namespace {
@@ -444,25 +461,34 @@ void FormBase::ShowEnd(Download::Outcome how)
 
 void FormBase::SetBarText(const QString &text)
 {
-    SetBarText(BarWords{text, {}, {}});
+    SetBarText({BarWords{text, {}, {}}});
 }
 
-void FormBase::SetBarText(const BarWords &words)
+void FormBase::SetBarText(const QList<BarWords> &texts)
 {
     // A long folder or port name would run off both ends of the centred text: the piece
-    // that may be cut is cut in its middle; only when the rest alone does not fit is the
-    // whole text cut.
-    const QString whole = words.before + words.cut + words.after;
+    // that may be cut is cut in its middle, as long as a little of it stays.
     const QFontMetrics metrics = DownloadProgress->fontMetrics();
     const int room = DownloadProgress->width() - 2 * metrics.averageCharWidth();
-    QString shown = whole;
-    if (metrics.horizontalAdvance(whole) > room) {
+    const auto fitted = [&](const BarWords &words) -> QString {
+        const QString whole = words.before + words.cut + words.after;
+        if (metrics.horizontalAdvance(whole) <= room)
+            return whole;
         const int left = room - metrics.horizontalAdvance(words.before + words.after);
-        const QString cut = metrics.elidedText(words.cut, Qt::ElideMiddle, left);
-        shown = !cut.isEmpty() && left > metrics.horizontalAdvance(QStringLiteral("\u2026xx"))
-            ? words.before + cut + words.after
-            : metrics.elidedText(whole, Qt::ElideMiddle, room);
+        if (words.cut.isEmpty() || left <= metrics.horizontalAdvance(QStringLiteral("\u2026xx")))
+            return QString();
+        return words.before + metrics.elidedText(words.cut, Qt::ElideMiddle, left) + words.after;
+    };
+    const BarWords &first = texts.constFirst();
+    const QString whole = first.before + first.cut + first.after;
+    QString shown;
+    for (const BarWords &words : texts) {
+        shown = fitted(words);
+        if (!shown.isEmpty())
+            break;
     }
+    if (shown.isEmpty())
+        shown = metrics.elidedText(whole, Qt::ElideMiddle, room);
     DownloadProgress->setFormat(shown);
     DownloadProgress->setToolTip(whole);
     AnnounceBar(whole);

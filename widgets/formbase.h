@@ -125,7 +125,8 @@ private:
     void OpenShownPort(bool change);
     // What the idle bar says: "Ready", or what a download would miss (a support file,
     // the code file, the port).
-    BarWords Readiness() const;
+    // The idle text, then shorter forms of it for a bar too narrow for the first.
+    QList<BarWords> Readiness() const;
     // While no download runs: a port whose device went away is closed and shown as lost;
     // when the port's name leads to a device again, it is opened again.
     void WatchPort();
@@ -145,7 +146,9 @@ private:
     // Shows a text that may hold a path on the idle or ended bar: cut in the middle to fit,
     // whole in the bar's tooltip.
     void SetBarText(const QString &text);
-    void SetBarText(const BarWords &words);
+    // Shows the first of the texts that fits, its middle piece cut where need be; where
+    // none fits, the first cut as a whole. The tooltip and a screen reader get the first.
+    void SetBarText(const QList<BarWords> &texts);
 
     const QString settingsPath;
     const QString programFolder;
