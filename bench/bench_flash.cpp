@@ -22,6 +22,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -34,7 +36,17 @@ struct FlashResult
     long bytes = 0;          // image bytes of one board
     double wall = -1;        // the whole process: start-up, ports, image, lock wait, transfer
     double transfer = -1;    // the slowest board, from its first image byte to its end
+    double cpu = 0;          // seconds orvant-flash itself ran, on all its threads
 };
+
+// The processor time of the children waited for so far.
+double ChildrenCpu()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 // Runs orvant-flash on `boards` simulated targets started with targetOptions, on their
 // pseudo-terminals or over RFC 2217 through a ser2net each.
@@ -63,10 +75,14 @@ FlashResult FlashRun(const QString &dir, int boards, const QStringList &targetOp
 
     QProcess flash;
     QElapsedTimer timer;
+    // The targets are still running here and are waited for only afterwards: what the
+    // children used meanwhile is orvant-flash's alone.
+    const double cpuBefore = ChildrenCpu();
     timer.start();
     flash.start(QStringLiteral(ORVANT_FLASH_PATH), arguments);
     const bool finished = flash.waitForFinished(600000);
     const double wall = timer.nsecsElapsed() / 1e9;
+    result.cpu = ChildrenCpu() - cpuBefore;
     const QString out = QString::fromLocal8Bit(flash.readAllStandardOutput());
     bool ok = finished && flash.exitStatus() == QProcess::NormalExit && flash.exitCode() == 0;
 
@@ -162,6 +178,10 @@ int main(int argc, char **argv)
     Report(QStringLiteral("%1 boards, whole run").arg(boards), many.bytes, many.wall);
     std::printf("  slowest board's transfer: one board %.2f s, %d boards %.2f s\n", one.transfer, boards,
                 many.transfer);
+    // What orvant-flash itself spends per byte of each board: the share of the cores that
+    // it takes from the targets, and whether it grows with the boards.
+    std::printf("  orvant-flash CPU per image byte of a board: one board %.2f us, %d boards %.2f us\n",
+                1e6 * one.cpu / one.bytes, boards, 1e6 * many.cpu / (double(boards) * many.bytes));
     const double together = many.wall / one.wall;
     std::printf("  %d boards / one board, whole run: %.3f\n", boards, together);
 
