@@ -8,7 +8,9 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -24,6 +26,17 @@ int ListPorts()
         std::printf("%s\n", qPrintable(Escaped(line)));
     }
     return ExitOk;
+}
+
+// What a mode that only prints (help, version, the port list, --check) ends with: the
+// text that could not all be written (a full disk) is a failure, told on standard error.
+// A reader that went away (| head) ends the program by SIGPIPE, as any filter's.
+int Printed(int status)
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    PrintError(QStringLiteral("cannot write the standard output: ") + QString::fromLocal8Bit(std::strerror(errno)));
+    return status == ExitOk ? ExitLogFile : status;
 }
 
 // The toolkit's own warnings go where ours go, escaped as ours are: a file name in one of
@@ -49,14 +62,14 @@ int main(int argc, char *argv[])
     switch (a.mode) {
     case Arguments::Mode::Help:
         std::fputs(qPrintable(HelpText()), stdout);
-        return ExitOk;
+        return Printed(ExitOk);
     case Arguments::Mode::Version:
         std::printf("orvant-flash %s\n", ORVANT_VERSION);
-        return ExitOk;
+        return Printed(ExitOk);
     case Arguments::Mode::ListPorts:
-        return ListPorts();
+        return Printed(ListPorts());
     case Arguments::Mode::Check:
-        return Check(a);
+        return Printed(Check(a));
     case Arguments::Mode::Program:
         break;
     }

@@ -866,6 +866,13 @@ private slots:
         // bytes and the five bytes of the closing exchange: 903 bytes of 10 bits.
         QVERIFY2(run.out.contains("at 38400 baud: 0.2 s (903 bytes of 10 bits"), qPrintable(run.out));
 
+        // A table that cannot be written whole is no table.
+        const FlashRun full = RunFlash({}, QStringList{"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full",
+                                                       ORVANT_FLASH_PATH, "--check", "-s", support,
+                                                       support + "/code.hex"});
+        QCOMPARE(full.status, 8);
+        QCOMPARE(full.err, "orvant-flash: cannot write the standard output: No space left on device\n");
+
         QFile::remove(support + "/era24_x1.hex");
         const FlashRun missing = RunFlash({"--check", "-s", support, support + "/code.hex"});
         QCOMPARE(missing.status, 2);
