@@ -88,17 +88,7 @@ tail -n +2 "$work/targetsim.out"
 
 # The flash the target reports, against the code file's words at their addresses.
 expected="$work/expected.txt"
-tr -d '\r' <"$code" | awk '
-  function hex(s,   i, c, v) { v = 0; s = toupper(s)
-    for (i = 1; i <= length(s); i++) { c = index("0123456789ABCDEF", substr(s, i, 1)); if (!c) break; v = v * 16 + c - 1 }
-    return v }
-  { line[NR] = $1 }
-  END { at = 2
-    for (len = hex(line[at++]); len != 0; len = hex(line[at++])) {
-      addr = hex(line[at++]); at++
-      for (i = 0; i < len; i++) words[(addr + i) % 65536] = hex(line[at++])
-    }
-    for (a in words) printf "%04X %04X\n", a, words[a] }' | sort >"$expected"
+tr -d '\r' <"$code" | awk -f "$(dirname "${BASH_SOURCE[0]}")/codewords.awk" | sort >"$expected"
 if [ ! -s "$work/flash.txt" ]; then
   echo "== Check FAILED: no download completed, nothing was programmed."
   exit 1

@@ -213,17 +213,7 @@ board_code="$(winepath -w "$samples/board.hex")"
 
 # The code file's words at their addresses, as targetsim's --flash-out lists them.
 expected_flash() { # code file
-  tr -d '\r' <"$1" | awk '
-    function hex(s,   i, c, v) { v = 0; s = toupper(s)
-      for (i = 1; i <= length(s); i++) { c = index("0123456789ABCDEF", substr(s, i, 1)); if (!c) break; v = v * 16 + c - 1 }
-      return v }
-    { line[NR] = $1 }
-    END { at = 2
-      for (len = hex(line[at++]); len != 0; len = hex(line[at++])) {
-        addr = hex(line[at++]); at++
-        for (i = 0; i < len; i++) words[(addr + i) % 65536] = hex(line[at++])
-      }
-      for (a in words) printf "%04X %04X\n", a, words[a] }' | sort
+  tr -d '\r' <"$1" | awk -f "$source_dir/tools/codewords.awk" | sort
 }
 expected_flash "$samples/board.hex" >"$work/expected.flash"
 
